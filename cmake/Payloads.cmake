@@ -1,0 +1,54 @@
+# Picks the six payload files to embed and generates, from res/payloads.list,
+# the resource lines that embed them and the installer's catalogue rows.
+#
+# Sets ORVEX_PAYLOAD_FILES (full paths, in installation order) and
+# ORVEX_EMBEDDED_PAYLOAD_DIR.
+
+set(ORVEX_PAYLOAD_DIR "" CACHE PATH
+  "Folder holding the real OCR data files; when empty, generated stand-ins are embedded")
+
+if(ORVEX_PAYLOAD_DIR)
+  get_filename_component(ORVEX_EMBEDDED_PAYLOAD_DIR "${ORVEX_PAYLOAD_DIR}" ABSOLUTE)
+  message(NOTICE "Payloads: embedding the OCR data files from ${ORVEX_EMBEDDED_PAYLOAD_DIR}")
+else()
+  find_package(Python3 COMPONENTS Interpreter REQUIRED)
+  set(ORVEX_EMBEDDED_PAYLOAD_DIR "${CMAKE_BINARY_DIR}/standin-payloads")
+  execute_process(
+    COMMAND "${Python3_EXECUTABLE}" "${PROJECT_SOURCE_DIR}/cmake/make_standin_payloads.py"
+            "${ORVEX_EMBEDDED_PAYLOAD_DIR}"
+    RESULT_VARIABLE _status)
+  if(NOT _status EQUAL 0)
+    message(FATAL_ERROR "Could not generate the stand-in payloads (${_status})")
+  endif()
+  message(NOTICE "Payloads: embedding generated STAND-INS, not the real OCR data "
+                 "(set ORVEX_PAYLOAD_DIR for a release): ${ORVEX_EMBEDDED_PAYLOAD_DIR}")
+endif()
+
+set(ORVEX_PAYLOAD_FILES "")
+set(_resource_lines "")
+set(_catalogue_rows "")
+file(STRINGS "${PROJECT_SOURCE_DIR}/res/payloads.list" _entries REGEX "^[0-9]")
+foreach(_entry IN LISTS _entries)
+  if(NOT _entry MATCHES "^([0-9]+)[ \t]+([^ \t]+)[ \t]*$")
+    message(FATAL_ERROR "res/payloads.list: cannot read the line '${_entry}'")
+  endif()
+  set(_id "${CMAKE_MATCH_1}")
+  set(_name "${CMAKE_MATCH_2}")
+  set(_file "${ORVEX_EMBEDDED_PAYLOAD_DIR}/${_name}")
+  if(NOT EXISTS "${_file}")
+    message(FATAL_ERROR "Payload file missing: ${_file}")
+  endif()
+  file(SIZE "${_file}" _size)
+  if(_size EQUAL 0)
+    message(FATAL_ERROR "Payload file is empty: ${_file}")
+  endif()
+  list(APPEND ORVEX_PAYLOAD_FILES "${_file}")
+  string(APPEND _resource_lines "${_id} RCDATA \"${_file}\"\n")
+  string(APPEND _catalogue_rows "    {${_id}, L\"${_name}\"},\n")
+endforeach()
+
+set(ORVEX_GENERATED_DIR "${CMAKE_BINARY_DIR}/generated")
+file(CONFIGURE OUTPUT "${ORVEX_GENERATED_DIR}/payloads.rc" CONTENT
+  "// Generated from res/payloads.list.\nLANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US\n${_resource_lines}")
+file(CONFIGURE OUTPUT "${ORVEX_GENERATED_DIR}/payload_rows.inc" CONTENT
+  "// Generated from res/payloads.list.\n${_catalogue_rows}")

@@ -1,0 +1,73 @@
+#include "host/locator.h"
+
+#include <algorithm>
+
+#include "host/win32.h"
+
+namespace {
+
+LONG ExpandReferences(const std::wstring& text, std::wstring& out) {
+  std::wstring expanded(text.size() + 1, L'\0');
+  for (;;) {
+    const DWORD needed = ExpandEnvironmentStringsW(text.c_str(), expanded.data(),
+                                                   static_cast<DWORD>(expanded.size()));
+    if (needed == 0) return static_cast<LONG>(GetLastError());
+    if (needed <= expanded.size()) {
+      expanded.resize(needed - 1);
+      out = std::move(expanded);
+      return ERROR_SUCCESS;
+    }
+    expanded.resize(needed);
+  }
+}
+
+}  // namespace
+
+RegistryValue HostInstallPath() { return {HKEY_LOCAL_MACHINE, kHostSettingsKey, kInstallPathValue}; }
+
+LONG QueryRegistryString(const RegistryValue& value, REGSAM view, std::wstring& out) {
+  out.clear();
+  UniqueHkey key;
+  LONG status = RegOpenKeyExW(value.root, value.key, 0, KEY_READ | view, key.put());
+  if (status != ERROR_SUCCESS) return status;
+
+  std::wstring data(MAX_PATH, L'\0');
+  DWORD type = REG_NONE;
+  DWORD bytes = 0;
+  do {
+    bytes = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    status = RegQueryValueExW(key.get(), value.name, nullptr, &type,
+                              reinterpret_cast<BYTE*>(data.data()), &bytes);
+    // The value may have grown since the size was reported; ask again until it fits.
+    if (status == ERROR_MORE_DATA) data.resize(bytes / sizeof(wchar_t) + 1);
+  } while (status == ERROR_MORE_DATA);
+  if (status != ERROR_SUCCESS) return status;
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_UNSUPPORTED_TYPE;
+
+  // Only the bytes the registry returned count, and a stray odd byte is not a character.
+  data.resize(bytes / sizeof(wchar_t));
+  data.resize(std::min(data.find(L'\0'), data.size()));
+  if (type == REG_EXPAND_SZ) return ExpandReferences(data, out);
+  out = std::move(data);
+  return ERROR_SUCCESS;
+}
+
+std::wstring ReadInstallPath(const RegistryValue& value) {
+  std::wstring path;
+  if (QueryRegistryString(value, KEY_WOW64_64KEY, path) != ERROR_SUCCESS)
+    QueryRegistryString(value, KEY_WOW64_32KEY, path);
+  return path;
+}
+
+std::wstring JoinPath(std::wstring directory, std::wstring_view name) {
+  if (!directory.empty() && directory.back() != L'\\' && directory.back() != L'/')
+    directory += L'\\';
+  directory += name;
+  return directory;
+}
+
+std::wstring GetOcrResourceDirectory(std::wstring_view subdir, const RegistryValue& value) {
+  std::wstring directory = ReadInstallPath(value);
+  if (directory.empty()) return directory;
+  return JoinPath(std::move(directory), subdir);
+}

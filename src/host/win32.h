@@ -1,0 +1,74 @@
+// Small helpers over the Win32 API: owners for handles and the record of a failed step.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// Move-only owner of a Win32 handle; Traits says which values mean "none" and how to close.
+template <typename Traits>
+class UniqueHandleOf {
+ public:
+  using Handle = typename Traits::Handle;
+
+  UniqueHandleOf() = default;
+  explicit UniqueHandleOf(Handle handle) : handle_(handle) {}
+  UniqueHandleOf(UniqueHandleOf&& other) noexcept : handle_(other.release()) {}
+  UniqueHandleOf& operator=(UniqueHandleOf&& other) noexcept {
+    reset(other.release());
+    return *this;
+  }
+  UniqueHandleOf(const UniqueHandleOf&) = delete;
+  UniqueHandleOf& operator=(const UniqueHandleOf&) = delete;
+  ~UniqueHandleOf() { reset(); }
+
+  Handle get() const { return handle_; }
+  explicit operator bool() const { return Traits::IsValid(handle_); }
+  // For out-parameters: closes what is held, then lends the slot.
+  Handle* put() {
+    reset();
+    return &handle_;
+  }
+  Handle release() {
+    Handle handle = handle_;
+    handle_ = Traits::None();
+    return handle;
+  }
+  void reset(Handle handle = Traits::None()) {
+    if (Traits::IsValid(handle_)) Traits::Close(handle_);
+    handle_ = handle;
+  }
+
+ private:
+  Handle handle_ = Traits::None();
+};
+
+struct RegistryKeyTraits {
+  using Handle = HKEY;
+  static HKEY None() { return nullptr; }
+  static bool IsValid(HKEY key) { return key != nullptr; }
+  static void Close(HKEY key) { RegCloseKey(key); }
+};
+using UniqueHkey = UniqueHandleOf<RegistryKeyTraits>;
+
+struct KernelHandleTraits {
+  using Handle = HANDLE;
+  static HANDLE None() { return nullptr; }
+  static bool IsValid(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE handle) { CloseHandle(handle); }
+};
+using UniqueHandle = UniqueHandleOf<KernelHandleTraits>;
+
+// One step that went wrong: what was attempted, naming the file, and the system's error code.
+struct Failure {
+  std::wstring what;  // e.g. L"could not replace C:\\Orvex\\IRIS_OCR\\resources\\eng.ilex"
+  DWORD code = ERROR_SUCCESS;
+};
+
+// The system's own text for an error code, without the trailing line break.
+std::wstring SystemMessage(DWORD code);
+
+// "what: system message", as shown to the user.
+std::wstring Describe(const Failure& failure);
+
+bool PathExists(const std::wstring& path);

@@ -1,0 +1,7 @@
+#include "installer/catalogue.h"
+
+PayloadTable BuildPayloadTable() {
+  return {
+#include "payload_rows.inc"
+  };
+}

@@ -1,0 +1,19 @@
+// The payloads the installer carries and where they go.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The OCR engine's resource folder, relative to the host installation directory.
+inline constexpr wchar_t kOcrResourceSubdir[] = L"IRIS_OCR\\resources\\";
+
+struct PayloadEntry {
+  std::uint8_t resource_id;  // raw-data resource holding the file's bytes
+  std::wstring file_name;    // bare name, no directory part
+};
+
+using PayloadTable = std::vector<PayloadEntry>;
+
+// The six payloads, in installation order.
+PayloadTable BuildPayloadTable();

@@ -1,0 +1,36 @@
+// Installs a set of payload files into one folder as a whole or not at all.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "host/win32.h"
+#include "installer/catalogue.h"
+
+// Names of the working files kept beside each target while a run is under way. They let an
+// interrupted run be finished or undone by the next one.
+inline constexpr wchar_t kStagedSuffix[] = L".orvex-new";   // the new bytes, flushed
+inline constexpr wchar_t kBackupSuffix[] = L".orvex-old";   // the file it replaces
+inline constexpr wchar_t kAbsentSuffix[] = L".orvex-none";  // marks that there was none
+
+enum class InstallState {
+  kInstalled,     // all files are the new ones
+  kUnchanged,     // the folder holds what it held before the run
+  kInconsistent,  // a failure could not be fully undone; the next run will finish the undo
+};
+
+struct InstallResult {
+  InstallState state = InstallState::kInstalled;
+  // In the order they happened; after a failure, the first is its cause. With kInstalled
+  // these are clean-up problems only.
+  std::vector<Failure> problems;
+};
+
+// Writes every payload of `table` from `module` into `directory` (ending in a backslash).
+// Each one is first staged beside its target and flushed; only when all are staged are the
+// targets replaced, and any failure undoes what was done. Leftovers of an interrupted earlier
+// run are resolved first. Files in the folder other than the targets are never touched.
+InstallResult InstallPayloads(const std::wstring& directory, const PayloadTable& table,
+                              HMODULE module);

@@ -1,0 +1,78 @@
+#include "installer/installer.h"
+
+#include <cstdio>
+#include <string>
+
+#include "host/locator.h"
+
+namespace {
+
+void PrintLine(const char* message) {
+  std::fputs(message, stdout);
+  std::fputs("\n", stdout);
+  std::fflush(stdout);
+}
+
+// Paths may hold any character: a console gets UTF-16 as is, a file or pipe gets UTF-8.
+void PrintError(const std::wstring& message) {
+  const std::wstring line = message + L"\r\n";
+  const HANDLE stream = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  DWORD written = 0;
+  if (GetConsoleMode(stream, &mode)) {
+    WriteConsoleW(stream, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    return;
+  }
+  const int length = WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()),
+                                         nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), utf8.data(), length,
+                      nullptr, nullptr);
+  WriteFile(stream, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+}
+
+}  // namespace
+
+ExitCode ExitCodeFor(DWORD code) {
+  switch (code) {
+    case ERROR_ACCESS_DENIED:
+      return kExitAccessDenied;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_USER_MAPPED_FILE:
+      return kExitFileInUse;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return kExitDiskFull;
+    default:
+      return kExitFailed;
+  }
+}
+
+int RunInstaller() {
+  const std::wstring directory = GetOcrResourceDirectory(kOcrResourceSubdir);
+  if (directory.empty()) {
+    PrintLine(kNotInstalledMessage);
+    return kExitHostNotInstalled;
+  }
+
+  const InstallResult result =
+      InstallPayloads(directory, BuildPayloadTable(), GetModuleHandleW(nullptr));
+  switch (result.state) {
+    case InstallState::kInstalled:
+      for (const Failure& problem : result.problems)
+        PrintError(L"warning: " + Describe(problem) + L" (the next run removes it)");
+      PrintLine(kCompletedMessage);
+      return kExitInstalled;
+    case InstallState::kUnchanged:
+      for (const Failure& problem : result.problems) PrintError(Describe(problem));
+      PrintError(L"installation failed; " + directory + L" was left unchanged");
+      break;
+    case InstallState::kInconsistent:
+      for (const Failure& problem : result.problems) PrintError(Describe(problem));
+      PrintError(L"installation failed and " + directory +
+                 L" could not be fully restored; run the installer again to restore it");
+      break;
+  }
+  return ExitCodeFor(result.problems.front().code);
+}

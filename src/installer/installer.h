@@ -1,0 +1,26 @@
+// The installer's run: find the host, install the payloads, say what happened.
+#pragma once
+
+#include <windows.h>
+
+#include "installer/install.h"
+
+// Exit status of a run.
+enum ExitCode : int {
+  kExitInstalled = 0,
+  kExitHostNotInstalled = 1,
+  kExitFailed = 2,  // resource folder missing or another I/O error
+  kExitAccessDenied = 3,
+  kExitFileInUse = 4,
+  kExitDiskFull = 5,
+};
+
+inline constexpr char kCompletedMessage[] = "installation has been completed";
+inline constexpr char kNotInstalledMessage[] = "Orvex Pro is not installed";
+
+// The exit status for a run whose first failure had this Win32 error code.
+ExitCode ExitCodeFor(DWORD code);
+
+// The whole run. Prints one line to standard output on success or when the host is not
+// installed; on failure prints one line per problem to standard error instead.
+int RunInstaller();

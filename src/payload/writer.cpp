@@ -1,0 +1,37 @@
+#include "payload/writer.h"
+
+namespace {
+
+Failure WriteFailure(const std::wstring& path, DWORD code) {
+  return {L"could not write " + path, code};
+}
+
+}  // namespace
+
+std::optional<Failure> ExtractResourceToFile(HMODULE module, WORD resource_id,
+                                             const std::wstring& path) {
+  const HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(resource_id), RT_RCDATA);
+  if (resource == nullptr) {
+    return Failure{L"could not find payload " + std::to_wstring(resource_id) + L" for " + path,
+                   GetLastError()};
+  }
+  const DWORD size = SizeofResource(module, resource);
+  const HGLOBAL loaded = LoadResource(module, resource);
+  const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
+  if (bytes == nullptr) {
+    return Failure{L"could not load payload " + std::to_wstring(resource_id) + L" for " + path,
+                   GetLastError()};
+  }
+
+  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return WriteFailure(path, GetLastError());
+  DWORD written = 0;
+  if (!WriteFile(file.get(), bytes, size, &written, nullptr))
+    return WriteFailure(path, GetLastError());
+  // A full disk can come back as success with fewer bytes written and no error code.
+  if (written != size) return WriteFailure(path, ERROR_DISK_FULL);
+  if (!FlushFileBuffers(file.get())) return WriteFailure(path, GetLastError());
+  if (!CloseHandle(file.release())) return WriteFailure(path, GetLastError());
+  return std::nullopt;
+}
