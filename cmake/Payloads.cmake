@@ -49,6 +49,9 @@ endforeach()
 
 set(ORVEX_GENERATED_DIR "${CMAKE_BINARY_DIR}/generated")
 file(CONFIGURE OUTPUT "${ORVEX_GENERATED_DIR}/payloads.rc" CONTENT
-  "// Generated from res/payloads.list.\nLANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US\n${_resource_lines}")
+  "// Generated from res/payloads.list.\n#include <winresrc.h>\nLANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US\n${_resource_lines}")
 file(CONFIGURE OUTPUT "${ORVEX_GENERATED_DIR}/payload_rows.inc" CONTENT
   "// Generated from res/payloads.list.\n${_catalogue_rows}")
+
+# For the scripts that show or compare what was embedded.
+set(ORVEX_EMBEDDED_PAYLOAD_DIR "${ORVEX_EMBEDDED_PAYLOAD_DIR}" CACHE INTERNAL "Embedded payloads")

@@ -1,0 +1,55 @@
+# Shared by the scripts beside it; sourced, not run.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD="$ROOT/build"
+
+# Installs with apt-get whatever the build and its tests need and this machine lacks.
+# Extra package names may be given.
+ensure_packages() {
+  local wanted=(cmake make python3 googletest e2fsprogs util-linux osslsigncode
+    g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+    wine wine64 wine32:i386 "$@")
+  local missing=() package
+  for package in "${wanted[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' ||
+      missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  # wine32 comes from the i386 architecture.
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+# The architecture whose Windows programs Wine can run here. Wine runs 32-bit programs
+# through a 32-bit Linux loader, which some kernels cannot execute; there the same sources
+# are built and run as 64-bit.
+runnable_arch() {
+  if /usr/lib/wine/wine --version >/dev/null 2>&1; then echo i686; else echo x86_64; fi
+}
+
+# build_in DIR ARCH [CMAKE-ARGS...]: configures and builds into DIR.
+build_in() {
+  local dir=$1 arch=$2
+  shift 2
+  cmake -S "$ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$arch-w64-mingw32.cmake" "$@"
+  cmake --build "$dir" -j"$(nproc)"
+}
+
+# The build folder whose programs run here, built; with tests when asked.
+build_runnable() {
+  local arch
+  arch=$(runnable_arch)
+  if [ "$arch" = i686 ]; then
+    build_in "$BUILD" i686 "$@"
+    RUN_DIR=$BUILD
+  else
+    echo "NOTE: this machine cannot run 32-bit programs, so what runs here is a 64-bit build"
+    echo "      of the same sources; the 32-bit release is still built and inspected."
+    build_in "$BUILD/x86_64" x86_64 "$@"
+    RUN_DIR=$BUILD/x86_64
+  fi
+}

@@ -1,0 +1,240 @@
+// The installer program itself, run as a separate process with the registry set per case.
+#include <gtest/gtest.h>
+
+#include "host/locator.h"
+#include "host/win32.h"
+#include "installer/catalogue.h"
+#include "support.h"
+
+namespace {
+
+struct Outcome {
+  DWORD exit_code = 0;
+  std::string out;
+  std::string err;
+};
+
+class InstallerProcess {
+ public:
+  explicit InstallerProcess(const std::wstring& arguments = L"") {
+    const std::wstring exe = TestPath("ORVEX_TEST_INSTALLER");
+    const std::wstring work = TestPath("ORVEX_TEST_WORK");
+    out_path_ = work + L"\\stdout-" + std::to_wstring(GetCurrentProcessId());
+    err_path_ = work + L"\\stderr-" + std::to_wstring(GetCurrentProcessId());
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    UniqueHandle out(CreateFileW(out_path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                 CREATE_ALWAYS, 0, nullptr));
+    UniqueHandle err(CreateFileW(err_path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                 CREATE_ALWAYS, 0, nullptr));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out.get();
+    startup.hStdError = err.get();
+    std::wstring command = L"\"" + exe + L"\" " + arguments;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+      throw std::runtime_error("cannot start the installer: " + std::to_string(GetLastError()));
+    }
+    process_.reset(info.hProcess);
+    CloseHandle(info.hThread);
+  }
+
+  void Kill() { TerminateProcess(process_.get(), 99); }
+
+  Outcome Wait() {
+    EXPECT_EQ(WaitForSingleObject(process_.get(), 120'000), WAIT_OBJECT_0);
+    Outcome outcome;
+    GetExitCodeProcess(process_.get(), &outcome.exit_code);
+    outcome.out = ReadBytes(out_path_);
+    outcome.err = ReadBytes(err_path_);
+    return outcome;
+  }
+
+ private:
+  UniqueHandle process_;
+  std::wstring out_path_;
+  std::wstring err_path_;
+};
+
+Outcome RunInstaller(const std::wstring& arguments = L"") {
+  return InstallerProcess(arguments).Wait();
+}
+
+const std::string kCompleted = "installation has been completed\r\n";
+const std::string kNotInstalled = "Orvex Pro is not installed\r\n";
+
+class InstallerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetRegistry(); }
+  void TearDown() override { ResetRegistry(); }
+
+  static void ResetRegistry() {
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+      DeleteRegistryKey(HKEY_LOCAL_MACHINE, kHostSettingsKey, view);
+      DeleteRegistryKey(HKEY_CURRENT_USER, kHostSettingsKey, view);
+    }
+  }
+  static void RecordHost(const std::wstring& directory, REGSAM view = KEY_WOW64_64KEY) {
+    SetRegistryString(HKEY_LOCAL_MACHINE, kHostSettingsKey, view, L"installpath", directory);
+  }
+  static void ExpectFailure(const Outcome& outcome, DWORD exit_code, const std::wstring& folder,
+                            const std::wstring& file) {
+    EXPECT_EQ(outcome.exit_code, exit_code);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_NE(outcome.err.find(Utf8(file)), std::string::npos) << outcome.err;
+    const std::string last = Utf8(L"installation failed; " + folder + L" was left unchanged\r\n");
+    ASSERT_GE(outcome.err.size(), last.size()) << outcome.err;
+    EXPECT_EQ(outcome.err.substr(outcome.err.size() - last.size()), last) << outcome.err;
+  }
+};
+
+class HostInstalledTest : public InstallerTest {
+ protected:
+  std::wstring Host() const { return host_.root() + L"Orvex Pro\\"; }
+  std::wstring Resources() const { return host_.path(); }
+
+  ScratchDir host_{L"Orvex Pro\\IRIS_OCR\\resources"};
+};
+
+TEST_F(InstallerTest, HostNotRecordedWritesNothing) {
+  ScratchDir host(L"Orvex Pro\\IRIS_OCR\\resources");
+  SetRegistryString(HKEY_CURRENT_USER, kHostSettingsKey, KEY_WOW64_64KEY, L"installpath",
+                    host.root() + L"Orvex Pro\\");
+
+  const Outcome outcome = RunInstaller();
+  EXPECT_EQ(outcome.exit_code, 1u);
+  EXPECT_EQ(outcome.out, kNotInstalled);
+  EXPECT_EQ(outcome.err, "");
+  EXPECT_TRUE(Snapshot(host.path()).empty());
+}
+
+TEST_F(InstallerTest, EmptyRecordInSixtyFourBitViewMeansNotInstalled) {
+  ScratchDir host(L"Orvex Pro\\IRIS_OCR\\resources");
+  RecordHost(L"", KEY_WOW64_64KEY);
+  RecordHost(host.root() + L"Orvex Pro\\", KEY_WOW64_32KEY);
+  const Outcome outcome = RunInstaller();
+  EXPECT_EQ(outcome.exit_code, 1u);
+  EXPECT_EQ(outcome.out, kNotInstalled);
+  EXPECT_TRUE(Snapshot(host.path()).empty());
+}
+
+TEST_F(HostInstalledTest, InstallsEveryPayloadAndSaysSo) {
+  RecordHost(Host());
+  Outcome outcome = RunInstaller();
+  EXPECT_EQ(outcome.exit_code, 0u);
+  EXPECT_EQ(outcome.out, kCompleted);
+  EXPECT_EQ(outcome.err, "");
+  EXPECT_EQ(Snapshot(Resources()), ExpectedPayloads());
+
+  // Again over the installed files, with arguments that must change nothing.
+  WriteBytes(Resources() + L"schpp.dic", "damaged");
+  outcome = RunInstaller(L"/uninstall --force C:\\elsewhere");
+  EXPECT_EQ(outcome.exit_code, 0u);
+  EXPECT_EQ(outcome.out, kCompleted);
+  EXPECT_EQ(Snapshot(Resources()), ExpectedPayloads());
+}
+
+TEST_F(HostInstalledTest, FindsAHostRecordedOnlyInTheThirtyTwoBitView) {
+  RecordHost(Host(), KEY_WOW64_32KEY);
+  const Outcome outcome = RunInstaller();
+  EXPECT_EQ(outcome.exit_code, 0u);
+  EXPECT_EQ(outcome.out, kCompleted);
+  EXPECT_EQ(Snapshot(Resources()), ExpectedPayloads());
+}
+
+TEST_F(HostInstalledTest, InstallPathWithoutTrailingBackslash) {
+  std::wstring host = Host();
+  host.pop_back();
+  RecordHost(host);
+  const Outcome outcome = RunInstaller();
+  EXPECT_EQ(outcome.exit_code, 0u);
+  EXPECT_EQ(Snapshot(Resources()), ExpectedPayloads());
+}
+
+TEST_F(InstallerTest, NonAsciiInstallPath) {
+  ScratchDir host(L"Orvex 专业版\\IRIS_OCR\\resources");
+  RecordHost(host.root() + L"Orvex 专业版\\");
+  const Outcome outcome = RunInstaller();
+  EXPECT_EQ(outcome.exit_code, 0u);
+  EXPECT_EQ(outcome.out, kCompleted);
+  EXPECT_EQ(Snapshot(host.path()), ExpectedPayloads());
+}
+
+TEST_F(InstallerTest, MissingResourceFolderFailsAndCreatesNothing) {
+  ScratchDir host(L"Orvex 专业版");
+  RecordHost(host.path());
+  const std::wstring folder = host.path() + kOcrResourceSubdir;
+  const Outcome outcome = RunInstaller();
+  ExpectFailure(outcome, 2, folder, folder);
+  EXPECT_FALSE(fs::exists(host.path() + L"IRIS_OCR"));
+}
+
+TEST_F(HostInstalledTest, FileHeldByAnotherProgramLeavesTheFolderAsItWas) {
+  RecordHost(Host());
+  WriteBytes(Resources() + L"latin.ocr", "old engine file");
+  WriteBytes(Resources() + L"readme.txt", "not ours");
+  const FolderContents before = Snapshot(Resources());
+  {
+    UniqueHandle held(CreateFileW((Resources() + L"latin.ocr").c_str(), GENERIC_READ, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    ExpectFailure(RunInstaller(), 4, Resources(), Resources() + L"latin.ocr");
+  }
+  EXPECT_EQ(Snapshot(Resources()), before);
+}
+
+TEST_F(HostInstalledTest, RunsStoppedPartWayAreRecoveredByTheNextRun) {
+  RecordHost(Host());
+  WriteBytes(Resources() + L"eng.ilex", "old lexicon");
+  WriteBytes(Resources() + L"readme.txt", "not ours");
+  FolderContents installed = ExpectedPayloads();
+  installed[L"readme.txt"] = "not ours";
+  for (DWORD delay : {0, 10, 25, 50, 100, 200}) {
+    InstallerProcess stopped;
+    Sleep(delay);
+    stopped.Kill();
+    stopped.Wait();
+    const Outcome outcome = RunInstaller();
+    EXPECT_EQ(outcome.exit_code, 0u) << "stopped after " << delay << " ms: " << outcome.err;
+    EXPECT_EQ(Snapshot(Resources()), installed) << "stopped after " << delay << " ms";
+  }
+}
+
+// Conditions that need root on the Linux side are prepared by tests/fixtures.sh; each test
+// checks that its condition really holds and is skipped, saying why, when it does not.
+std::wstring FixtureFolder(const wchar_t* name) {
+  return TestPath("ORVEX_TEST_FIXTURES") + L"\\" + name + L"\\IRIS_OCR\\resources\\";
+}
+
+TEST_F(InstallerTest, FullDiskFailsAndLeavesTheFolderAsItWas) {
+  const std::wstring folder = FixtureFolder(L"full-disk");
+  ULARGE_INTEGER free{};
+  unsigned long long needed = 0;
+  for (const auto& [name, bytes] : ExpectedPayloads()) needed += bytes.size();
+  if (!GetDiskFreeSpaceExW(folder.c_str(), &free, nullptr, nullptr) || free.QuadPart >= needed)
+    GTEST_SKIP() << "needs a small tmpfs mounted on " << Utf8(folder) << " (root and mount)";
+
+  RecordHost(folder.substr(0, folder.size() - wcslen(kOcrResourceSubdir)));
+  const FolderContents before = Snapshot(folder);
+  ExpectFailure(RunInstaller(), 5, folder, folder);
+  EXPECT_EQ(Snapshot(folder), before);
+}
+
+TEST_F(InstallerTest, AccessDeniedFailsAndLeavesTheFolderAsItWas) {
+  const std::wstring folder = FixtureFolder(L"immutable");
+  const std::wstring target = folder + L"schpp.dic";
+  UniqueHandle probe(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, 0, nullptr));
+  if (probe || GetLastError() != ERROR_ACCESS_DENIED)
+    GTEST_SKIP() << "needs " << Utf8(target) << " made immutable (chattr +i, as root)";
+
+  RecordHost(folder.substr(0, folder.size() - wcslen(kOcrResourceSubdir)));
+  const FolderContents before = Snapshot(folder);
+  ExpectFailure(RunInstaller(), 3, folder, target);
+  EXPECT_EQ(Snapshot(folder), before);
+}
+
+}  // namespace

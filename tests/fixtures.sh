@@ -1,0 +1,38 @@
+#!/bin/sh
+# Prepares, and removes, the conditions the installer's tests cannot make from inside Wine:
+#   full-disk/IRIS_OCR/resources  a 2 MiB tmpfs, too small for the payloads
+#   immutable/IRIS_OCR/resources  holds schpp.dic with the immutable attribute
+# Both need root. Where a step is refused this says so and goes on; the tests that need it
+# check the condition themselves and are skipped.
+# Usage: fixtures.sh setup|cleanup FOLDER
+set -u
+action=$1
+root=$2
+full="$root/full-disk/IRIS_OCR/resources"
+immutable="$root/immutable/IRIS_OCR/resources"
+
+cleanup() {
+  [ -e "$immutable/schpp.dic" ] && chattr -i "$immutable/schpp.dic" 2>/dev/null
+  mountpoint -q "$full" 2>/dev/null && umount "$full"
+  rm -rf "$root"
+}
+
+case "$action" in
+  cleanup) cleanup ;;
+  setup)
+    cleanup
+    mkdir -p "$full" "$immutable"
+    if mount -t tmpfs -o size=2m orvex-full-disk "$full" 2>/dev/null; then
+      printf 'old parameters\r' >"$full/schparam.dic"
+      printf 'not ours\n' >"$full/readme.txt"
+    else
+      echo "fixtures: cannot mount a tmpfs (needs root); the full-disk test will be skipped"
+    fi
+    printf 'old post-processing dictionary\n' >"$immutable/schpp.dic"
+    printf 'not ours\n' >"$immutable/readme.txt"
+    chattr +i "$immutable/schpp.dic" 2>/dev/null ||
+      echo "fixtures: cannot set the immutable attribute (needs root); the access-denied test will be skipped"
+    ;;
+  *) echo "usage: $0 setup|cleanup FOLDER" >&2; exit 2 ;;
+esac
+exit 0

@@ -1,0 +1,173 @@
+// Installing the payload set into a real folder: all or nothing, whatever happens.
+#include <gtest/gtest.h>
+
+#include "installer/install.h"
+#include "installer/installer.h"
+#include "support.h"
+
+namespace {
+
+class InstallTest : public ::testing::Test {
+ protected:
+  InstallResult Install(const PayloadTable& table = BuildPayloadTable()) {
+    return InstallPayloads(dir_.path(), table, GetModuleHandleW(nullptr));
+  }
+  void Put(const std::wstring& name, const std::string& bytes) {
+    WriteBytes(dir_.path() + name, bytes);
+  }
+  FolderContents Contents() const { return Snapshot(dir_.path()); }
+
+  // Holds a file open with no sharing, as another program might.
+  UniqueHandle Hold(const std::wstring& name) {
+    UniqueHandle handle(CreateFileW((dir_.path() + name).c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(handle) << GetLastError();
+    return handle;
+  }
+
+  ScratchDir dir_{L"IRIS_OCR\\resources"};
+};
+
+TEST_F(InstallTest, FreshFolderReceivesEveryPayloadExactly) {
+  const InstallResult result = Install();
+  EXPECT_EQ(result.state, InstallState::kInstalled);
+  EXPECT_TRUE(result.problems.empty());
+  EXPECT_EQ(Contents(), ExpectedPayloads());
+  // Binary content goes through untranslated: lone LF bytes and exact sizes.
+  EXPECT_EQ(Contents()[L"eng.ilex"].find('\n'), 39u);
+  EXPECT_EQ(Contents()[L"schparam.dic"], "schlang.dic\rschclas.dic\rschpp.dic\r");
+}
+
+TEST_F(InstallTest, ExistingFilesAreReplacedAndOthersLeftAlone) {
+  Put(L"eng.ilex", std::string(3'000'000, 'x'));  // longer than the payload
+  Put(L"schparam.dic", "old parameters\r\n");
+  Put(L"notes.txt", "the user's own file");
+  Put(L"schpp.dic.bak", "a backup of the user's");
+
+  EXPECT_EQ(Install().state, InstallState::kInstalled);
+  FolderContents expected = ExpectedPayloads();
+  expected[L"notes.txt"] = "the user's own file";
+  expected[L"schpp.dic.bak"] = "a backup of the user's";
+  EXPECT_EQ(Contents(), expected);
+
+  // A second run leaves the same files.
+  EXPECT_EQ(Install().state, InstallState::kInstalled);
+  EXPECT_EQ(Contents(), expected);
+}
+
+TEST_F(InstallTest, MissingFolderIsReportedAndNotCreated) {
+  const std::wstring missing = dir_.path() + L"absent\\";
+  const InstallResult result =
+      InstallPayloads(missing, BuildPayloadTable(), GetModuleHandleW(nullptr));
+  EXPECT_EQ(result.state, InstallState::kUnchanged);
+  ASSERT_EQ(result.problems.size(), 1u);
+  EXPECT_NE(result.problems[0].what.find(missing), std::wstring::npos);
+  EXPECT_EQ(ExitCodeFor(result.problems[0].code), kExitFailed);
+  EXPECT_FALSE(fs::exists(missing));
+}
+
+TEST_F(InstallTest, FileInUseLeavesTheFolderAsItWas) {
+  // Some targets exist and some do not, so both kinds of undo are exercised; the held file
+  // is the last one replaced.
+  Put(L"eng.ilex", "old lexicon");
+  Put(L"schclas.dic", "old classes");
+  Put(L"schpp.dic", "old post-processing");
+  Put(L"notes.txt", "mine");
+  const FolderContents before = Contents();
+  {
+    UniqueHandle held = Hold(L"schpp.dic");
+    const InstallResult result = Install();
+    EXPECT_EQ(result.state, InstallState::kUnchanged);
+    ASSERT_FALSE(result.problems.empty());
+    EXPECT_EQ(result.problems[0].code, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_NE(result.problems[0].what.find(dir_.path() + L"schpp.dic"), std::wstring::npos);
+    EXPECT_EQ(ExitCodeFor(result.problems[0].code), kExitFileInUse);
+  }
+  EXPECT_EQ(Contents(), before);
+}
+
+TEST_F(InstallTest, PayloadMissingFromTheImageIsAFailure) {
+  Put(L"eng.ilex", "old lexicon");
+  const FolderContents before = Contents();
+  PayloadTable table = BuildPayloadTable();
+  table.push_back({109, L"extra.dic"});
+
+  const InstallResult result = Install(table);
+  EXPECT_EQ(result.state, InstallState::kUnchanged);
+  ASSERT_EQ(result.problems.size(), 1u);
+  EXPECT_EQ(result.problems[0].code, static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
+  EXPECT_EQ(ExitCodeFor(result.problems[0].code), kExitFailed);
+  EXPECT_EQ(Contents(), before);
+}
+
+TEST(ExitCodes, FollowTheCauseOfTheFailure) {
+  EXPECT_EQ(ExitCodeFor(ERROR_ACCESS_DENIED), kExitAccessDenied);
+  EXPECT_EQ(ExitCodeFor(ERROR_SHARING_VIOLATION), kExitFileInUse);
+  EXPECT_EQ(ExitCodeFor(ERROR_LOCK_VIOLATION), kExitFileInUse);
+  EXPECT_EQ(ExitCodeFor(ERROR_DISK_FULL), kExitDiskFull);
+  EXPECT_EQ(ExitCodeFor(ERROR_HANDLE_DISK_FULL), kExitDiskFull);
+  EXPECT_EQ(ExitCodeFor(ERROR_PATH_NOT_FOUND), kExitFailed);
+  EXPECT_EQ(ExitCodeFor(ERROR_RESOURCE_NAME_NOT_FOUND), kExitFailed);
+}
+
+// The working files of a run stopped part-way, planted as that run would have left them.
+// "Before" is the folder as it was when that run started.
+class InterruptedRunTest : public InstallTest {
+ protected:
+  void SetUp() override {
+    Put(L"eng.ilex", "old lexicon");
+    Put(L"schclas.dic", "old classes");
+    Put(L"schpp.dic", "old post-processing");
+    Put(L"notes.txt", "mine");
+    before_ = Contents();
+  }
+  void PutNew(const std::wstring& name, const std::wstring& as) {
+    Put(as, ExpectedPayloads().at(name));
+  }
+  // A failing run shows which way the leftovers were resolved: it undoes only its own work.
+  FolderContents ResolveThenFail() {
+    {
+      UniqueHandle held = Hold(L"notes.txt");  // not a target: it must not matter
+      UniqueHandle held_target = Hold(L"schpp.dic");
+      const InstallResult result = Install();
+      EXPECT_EQ(result.state, InstallState::kUnchanged);
+    }
+    return Contents();
+  }
+  FolderContents before_;
+};
+
+TEST_F(InterruptedRunTest, StoppedWhileStagingIsUndone) {
+  Put(L"eng.ilex.orvex-new", ExpectedPayloads().at(L"eng.ilex"));
+  Put(L"latin.ocr.orvex-new", "half a fi");
+  EXPECT_EQ(ResolveThenFail(), before_);
+  EXPECT_EQ(Install().state, InstallState::kInstalled);
+  FolderContents expected = ExpectedPayloads();
+  expected[L"notes.txt"] = "mine";
+  EXPECT_EQ(Contents(), expected);
+}
+
+TEST_F(InterruptedRunTest, StoppedWhileReplacingIsUndone) {
+  // eng.ilex and latin.ocr were replaced (latin.ocr did not exist); schclas.dic was moved
+  // aside but the new one not yet moved in; the rest are still staged.
+  fs::rename(dir_.path() + L"eng.ilex", dir_.path() + L"eng.ilex.orvex-old");
+  PutNew(L"eng.ilex", L"eng.ilex");
+  Put(L"latin.ocr.orvex-none", "");
+  PutNew(L"latin.ocr", L"latin.ocr");
+  fs::rename(dir_.path() + L"schclas.dic", dir_.path() + L"schclas.dic.orvex-old");
+  for (const wchar_t* name : {L"schclas.dic", L"schlang.dic", L"schparam.dic", L"schpp.dic"})
+    PutNew(name, std::wstring(name) + L".orvex-new");
+  EXPECT_EQ(ResolveThenFail(), before_);
+}
+
+TEST_F(InterruptedRunTest, StoppedWhileCleaningUpIsFinished) {
+  // Every target was replaced; some backups and markers were still to be removed.
+  fs::rename(dir_.path() + L"schpp.dic", dir_.path() + L"schpp.dic.orvex-old");
+  Put(L"latin.ocr.orvex-none", "");
+  for (const PayloadEntry& entry : BuildPayloadTable()) PutNew(entry.file_name, entry.file_name);
+  FolderContents finished = ExpectedPayloads();
+  finished[L"notes.txt"] = "mine";
+  EXPECT_EQ(ResolveThenFail(), finished);
+}
+
+}  // namespace

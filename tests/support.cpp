@@ -1,0 +1,105 @@
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "host/win32.h"
+#include "installer/catalogue.h"
+
+ScratchDir::ScratchDir(const std::wstring& leaf) {
+  static int counter = 0;
+  root_ = fs::path(TestPath("ORVEX_TEST_WORK")) /
+          (L"scratch-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+           std::to_wstring(++counter));
+  fs::remove_all(root_);
+  fs::path folder = leaf.empty() ? root_ : root_ / leaf;
+  fs::create_directories(folder);
+  path_ = folder.wstring();
+  if (path_.back() != L'\\') path_ += L'\\';
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ignored;
+  fs::remove_all(root_, ignored);
+}
+
+std::wstring TestPath(const char* variable) {
+  const char* value = std::getenv(variable);
+  if (value == nullptr) throw std::runtime_error(std::string(variable) + " is not set");
+  // The build hands over Unix paths; Wine shows the Unix root as drive Z:.
+  std::wstring path = L"Z:";
+  for (const char* c = value; *c != '\0'; ++c) path += *c == '/' ? L'\\' : wchar_t(*c);
+  return path;
+}
+
+std::string ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path.string());
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+FolderContents Snapshot(const fs::path& folder) {
+  FolderContents contents;
+  if (!fs::exists(folder)) return contents;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    if (entry.is_regular_file())
+      contents[entry.path().filename().wstring()] = ReadBytes(entry.path());
+  }
+  return contents;
+}
+
+FolderContents ExpectedPayloads() {
+  static const FolderContents payloads = [] {
+    FolderContents contents;
+    const fs::path folder = TestPath("ORVEX_TEST_PAYLOADS");
+    for (const PayloadEntry& entry : BuildPayloadTable())
+      contents[entry.file_name] = ReadBytes(folder / entry.file_name);
+    return contents;
+  }();
+  return payloads;
+}
+
+void DeleteRegistryKey(HKEY root, const std::wstring& key, REGSAM view) {
+  UniqueHkey opened;
+  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_ALL_ACCESS | view, opened.put()) != ERROR_SUCCESS)
+    return;
+  RegDeleteTreeW(opened.get(), nullptr);
+  opened.reset();
+  const LONG status = RegDeleteKeyExW(root, key.c_str(), view, 0);
+  ASSERT_TRUE(status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) << status;
+}
+
+void SetRegistryValue(HKEY root, const std::wstring& key, REGSAM view, const std::wstring& name,
+                      DWORD type, const void* data, DWORD bytes) {
+  UniqueHkey created;
+  ASSERT_EQ(RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr,
+                            created.put(), nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExW(created.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data),
+                           bytes),
+            ERROR_SUCCESS);
+}
+
+void SetRegistryString(HKEY root, const std::wstring& key, REGSAM view, const std::wstring& name,
+                       const std::wstring& text, DWORD type) {
+  SetRegistryValue(root, key, view, name, type, text.c_str(),
+                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+std::string Utf8(const std::wstring& text) {
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), length,
+                      nullptr, nullptr);
+  return utf8;
+}

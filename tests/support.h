@@ -1,0 +1,49 @@
+// Helpers shared by the tests, which run under Wine against its real registry and files.
+#pragma once
+
+#include <windows.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+namespace fs = std::filesystem;
+
+// A folder of its own for one test, removed afterwards. Its path ends in a backslash.
+class ScratchDir {
+ public:
+  explicit ScratchDir(const std::wstring& leaf = L"");
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const std::wstring& path() const { return path_; }
+  // The scratch folder itself, above `leaf`, ending in a backslash.
+  std::wstring root() const { return root_.wstring() + L"\\"; }
+
+ private:
+  fs::path root_;
+  std::wstring path_;
+};
+
+// A path handed to the tests by the build, in Windows form.
+std::wstring TestPath(const char* variable);
+
+std::string ReadBytes(const fs::path& path);
+void WriteBytes(const fs::path& path, const std::string& bytes);
+
+// Every file of a folder (not its subfolders) by name, with its contents.
+using FolderContents = std::map<std::wstring, std::string>;
+FolderContents Snapshot(const fs::path& folder);
+
+// What a successful run leaves: the six payloads the build embedded.
+FolderContents ExpectedPayloads();
+
+// Registry keys and values in one chosen view (KEY_WOW64_64KEY or KEY_WOW64_32KEY).
+void DeleteRegistryKey(HKEY root, const std::wstring& key, REGSAM view);
+void SetRegistryValue(HKEY root, const std::wstring& key, REGSAM view, const std::wstring& name,
+                      DWORD type, const void* data, DWORD bytes);
+std::string Utf8(const std::wstring& text);
+
+void SetRegistryString(HKEY root, const std::wstring& key, REGSAM view, const std::wstring& name,
+                       const std::wstring& text, DWORD type = REG_SZ);
