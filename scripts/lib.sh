@@ -10,7 +10,7 @@ ensure_packages() {
   local wanted=(cmake make python3 googletest e2fsprogs util-linux osslsigncode
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-    wine wine64 wine32:i386 "$@")
+    wine wine64 wine32:i386 openssl "$@")
   local missing=() package
   for package in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' ||
