@@ -1,12 +1,22 @@
 #include "host/win32.h"
 
+std::wstring DecimalText(unsigned long value) {
+  wchar_t digits[16];
+  wchar_t* first = digits + 16;
+  do {
+    *--first = static_cast<wchar_t>(L'0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  return std::wstring(first, digits + 16);
+}
+
 std::wstring SystemMessage(DWORD code) {
   wchar_t* buffer = nullptr;
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   std::wstring text = length != 0 ? std::wstring(buffer, length)
-                                  : L"error " + std::to_wstring(code);
+                                  : L"error " + DecimalText(code);
   LocalFree(buffer);
   while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
     text.pop_back();

@@ -65,6 +65,9 @@ struct Failure {
   DWORD code = ERROR_SUCCESS;
 };
 
+// `value` in decimal digits.
+std::wstring DecimalText(unsigned long value);
+
 // The system's own text for an error code, without the trailing line break.
 std::wstring SystemMessage(DWORD code);
 

@@ -12,14 +12,14 @@ std::optional<Failure> ExtractResourceToFile(HMODULE module, WORD resource_id,
                                              const std::wstring& path) {
   const HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(resource_id), RT_RCDATA);
   if (resource == nullptr) {
-    return Failure{L"could not find payload " + std::to_wstring(resource_id) + L" for " + path,
+    return Failure{L"could not find payload " + DecimalText(resource_id) + L" for " + path,
                    GetLastError()};
   }
   const DWORD size = SizeofResource(module, resource);
   const HGLOBAL loaded = LoadResource(module, resource);
   const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
   if (bytes == nullptr) {
-    return Failure{L"could not load payload " + std::to_wstring(resource_id) + L" for " + path,
+    return Failure{L"could not load payload " + DecimalText(resource_id) + L" for " + path,
                    GetLastError()};
   }
 
