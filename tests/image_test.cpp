@@ -34,7 +34,8 @@ class PeImage {
     const size_t sections = nt_offset_ + offsetof(IMAGE_NT_HEADERS32, OptionalHeader) +
                             nt_.FileHeader.SizeOfOptionalHeader;
     for (WORD i = 0; i < nt_.FileHeader.NumberOfSections; ++i)
-      sections_.push_back(At<IMAGE_SECTION_HEADER>(bytes_, sections + i * sizeof(IMAGE_SECTION_HEADER)));
+      sections_.push_back(
+          At<IMAGE_SECTION_HEADER>(bytes_, sections + i * sizeof(IMAGE_SECTION_HEADER)));
   }
 
   const IMAGE_NT_HEADERS32& nt() const { return nt_; }
@@ -105,8 +106,8 @@ TEST(ReleaseImage, ImportsOnlyDllsEveryWindowsHas) {
   for (const auto& [dll, functions] : imports) {
     std::string name = dll;
     for (char& c : name) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    const bool system = name == "KERNEL32.DLL" || name == "ADVAPI32.DLL" ||
-                        name == "MSVCRT.DLL" || name.rfind("API-MS-WIN-CRT-", 0) == 0;
+    const bool system = name == "KERNEL32.DLL" || name == "ADVAPI32.DLL" || name == "MSVCRT.DLL" ||
+                        name.rfind("API-MS-WIN-CRT-", 0) == 0;
     EXPECT_TRUE(system) << "imports " << dll;
   }
   // The wide console entry takes its arguments from the C runtime in wide form.
@@ -125,27 +126,35 @@ class ReleaseResources : public ::testing::Test {
 
   std::set<ULONG_PTR> Types() const {
     std::set<ULONG_PTR> types;
-    EnumResourceTypesW(module_, [](HMODULE, LPWSTR type, LONG_PTR out) -> BOOL {
-      reinterpret_cast<std::set<ULONG_PTR>*>(out)->insert(reinterpret_cast<ULONG_PTR>(type));
-      return TRUE;
-    }, reinterpret_cast<LONG_PTR>(&types));
+    EnumResourceTypesW(
+        module_,
+        [](HMODULE, LPWSTR type, LONG_PTR out) -> BOOL {
+          reinterpret_cast<std::set<ULONG_PTR>*>(out)->insert(reinterpret_cast<ULONG_PTR>(type));
+          return TRUE;
+        },
+        reinterpret_cast<LONG_PTR>(&types));
     return types;
   }
   std::set<ULONG_PTR> Names(const wchar_t* type) const {
     std::set<ULONG_PTR> names;
-    EnumResourceNamesW(module_, type, [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR out) -> BOOL {
-      reinterpret_cast<std::set<ULONG_PTR>*>(out)->insert(reinterpret_cast<ULONG_PTR>(name));
-      return TRUE;
-    }, reinterpret_cast<LONG_PTR>(&names));
+    EnumResourceNamesW(
+        module_, type,
+        [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR out) -> BOOL {
+          reinterpret_cast<std::set<ULONG_PTR>*>(out)->insert(reinterpret_cast<ULONG_PTR>(name));
+          return TRUE;
+        },
+        reinterpret_cast<LONG_PTR>(&names));
     return names;
   }
   std::set<WORD> Languages(const wchar_t* type, ULONG_PTR name) const {
     std::set<WORD> languages;
-    EnumResourceLanguagesW(module_, type, MAKEINTRESOURCEW(name),
-                           [](HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR out) -> BOOL {
-                             reinterpret_cast<std::set<WORD>*>(out)->insert(language);
-                             return TRUE;
-                           }, reinterpret_cast<LONG_PTR>(&languages));
+    EnumResourceLanguagesW(
+        module_, type, MAKEINTRESOURCEW(name),
+        [](HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR out) -> BOOL {
+          reinterpret_cast<std::set<WORD>*>(out)->insert(language);
+          return TRUE;
+        },
+        reinterpret_cast<LONG_PTR>(&languages));
     return languages;
   }
   std::string Bytes(const wchar_t* type, ULONG_PTR name) const {

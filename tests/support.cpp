@@ -11,9 +11,9 @@
 
 ScratchDir::ScratchDir(const std::wstring& leaf) {
   static int counter = 0;
-  root_ = fs::path(TestPath("ORVEX_TEST_WORK")) /
-          (L"scratch-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-           std::to_wstring(++counter));
+  root_ =
+      fs::path(TestPath("ORVEX_TEST_WORK")) /
+      (L"scratch-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter));
   fs::remove_all(root_);
   fs::path folder = leaf.empty() ? root_ : root_ / leaf;
   fs::create_directories(folder);
@@ -84,9 +84,9 @@ void SetRegistryValue(HKEY root, const std::wstring& key, REGSAM view, const std
   ASSERT_EQ(RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr,
                             created.put(), nullptr),
             ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExW(created.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data),
-                           bytes),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegSetValueExW(created.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), bytes),
+      ERROR_SUCCESS);
 }
 
 void SetRegistryString(HKEY root, const std::wstring& key, REGSAM view, const std::wstring& name,

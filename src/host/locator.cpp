@@ -23,7 +23,9 @@ LONG ExpandReferences(const std::wstring& text, std::wstring& out) {
 
 }  // namespace
 
-RegistryValue HostInstallPath() { return {HKEY_LOCAL_MACHINE, kHostSettingsKey, kInstallPathValue}; }
+RegistryValue HostInstallPath() {
+  return {HKEY_LOCAL_MACHINE, kHostSettingsKey, kInstallPathValue};
+}
 
 LONG QueryRegistryString(const RegistryValue& value, REGSAM view, std::wstring& out) {
   out.clear();
