@@ -68,15 +68,8 @@ const std::string kNotInstalled = "Orvex Pro is not installed\r\n";
 
 class InstallerTest : public ::testing::Test {
  protected:
-  void SetUp() override { ResetRegistry(); }
-  void TearDown() override { ResetRegistry(); }
-
-  static void ResetRegistry() {
-    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-      DeleteRegistryKey(HKEY_LOCAL_MACHINE, kHostSettingsKey, view);
-      DeleteRegistryKey(HKEY_CURRENT_USER, kHostSettingsKey, view);
-    }
-  }
+  void SetUp() override { DeleteRegistryKeyEverywhere(kHostSettingsKey); }
+  void TearDown() override { DeleteRegistryKeyEverywhere(kHostSettingsKey); }
   static void RecordHost(const std::wstring& directory, REGSAM view = KEY_WOW64_64KEY) {
     SetRegistryString(HKEY_LOCAL_MACHINE, kHostSettingsKey, view, L"installpath", directory);
   }

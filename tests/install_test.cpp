@@ -100,16 +100,6 @@ TEST_F(InstallTest, PayloadMissingFromTheImageIsAFailure) {
   EXPECT_EQ(Contents(), before);
 }
 
-TEST(ExitCodes, FollowTheCauseOfTheFailure) {
-  EXPECT_EQ(ExitCodeFor(ERROR_ACCESS_DENIED), kExitAccessDenied);
-  EXPECT_EQ(ExitCodeFor(ERROR_SHARING_VIOLATION), kExitFileInUse);
-  EXPECT_EQ(ExitCodeFor(ERROR_LOCK_VIOLATION), kExitFileInUse);
-  EXPECT_EQ(ExitCodeFor(ERROR_DISK_FULL), kExitDiskFull);
-  EXPECT_EQ(ExitCodeFor(ERROR_HANDLE_DISK_FULL), kExitDiskFull);
-  EXPECT_EQ(ExitCodeFor(ERROR_PATH_NOT_FOUND), kExitFailed);
-  EXPECT_EQ(ExitCodeFor(ERROR_RESOURCE_NAME_NOT_FOUND), kExitFailed);
-}
-
 // The working files of a run stopped part-way, planted as that run would have left them.
 // "Before" is the folder as it was when that run started.
 class InterruptedRunTest : public InstallTest {

@@ -11,15 +11,8 @@ const RegistryValue kTestValue{HKEY_LOCAL_MACHINE, kTestKey.c_str(), L"installpa
 
 class LocatorTest : public ::testing::Test {
  protected:
-  void SetUp() override { Reset(); }
-  void TearDown() override { Reset(); }
-
-  static void Reset() {
-    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-      DeleteRegistryKey(HKEY_LOCAL_MACHINE, kTestKey, view);
-      DeleteRegistryKey(HKEY_CURRENT_USER, kTestKey, view);
-    }
-  }
+  void SetUp() override { DeleteRegistryKeyEverywhere(kTestKey); }
+  void TearDown() override { DeleteRegistryKeyEverywhere(kTestKey); }
   static void Set(REGSAM view, const std::wstring& text, DWORD type = REG_SZ) {
     SetRegistryString(HKEY_LOCAL_MACHINE, kTestKey, view, L"installpath", text, type);
   }

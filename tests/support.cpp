@@ -78,6 +78,12 @@ void DeleteRegistryKey(HKEY root, const std::wstring& key, REGSAM view) {
   ASSERT_TRUE(status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) << status;
 }
 
+void DeleteRegistryKeyEverywhere(const std::wstring& key) {
+  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) DeleteRegistryKey(root, key, view);
+  }
+}
+
 void SetRegistryValue(HKEY root, const std::wstring& key, REGSAM view, const std::wstring& name,
                       DWORD type, const void* data, DWORD bytes) {
   UniqueHkey created;

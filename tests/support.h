@@ -41,6 +41,8 @@ FolderContents ExpectedPayloads();
 
 // Registry keys and values in one chosen view (KEY_WOW64_64KEY or KEY_WOW64_32KEY).
 void DeleteRegistryKey(HKEY root, const std::wstring& key, REGSAM view);
+// Removes `key` from HKLM and HKCU, in both views.
+void DeleteRegistryKeyEverywhere(const std::wstring& key);
 void SetRegistryValue(HKEY root, const std::wstring& key, REGSAM view, const std::wstring& name,
                       DWORD type, const void* data, DWORD bytes);
 std::string Utf8(const std::wstring& text);
