@@ -45,7 +45,5 @@ void DeleteRegistryKey(HKEY root, const std::wstring& key, REGSAM view);
 void DeleteRegistryKeyEverywhere(const std::wstring& key);
 void SetRegistryValue(HKEY root, const std::wstring& key, REGSAM view, const std::wstring& name,
                       DWORD type, const void* data, DWORD bytes);
-std::string Utf8(const std::wstring& text);
-
 void SetRegistryString(HKEY root, const std::wstring& key, REGSAM view, const std::wstring& name,
                        const std::wstring& text, DWORD type = REG_SZ);

@@ -1,5 +1,14 @@
 #include "host/win32.h"
 
+std::string Utf8(const std::wstring& text) {
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), length,
+                      nullptr, nullptr);
+  return utf8;
+}
+
 std::wstring DecimalText(unsigned long value) {
   wchar_t digits[16];
   wchar_t* first = digits + 16;

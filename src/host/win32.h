@@ -65,6 +65,9 @@ struct Failure {
   DWORD code = ERROR_SUCCESS;
 };
 
+// UTF-16 text as UTF-8.
+std::string Utf8(const std::wstring& text);
+
 // `value` in decimal digits.
 std::wstring DecimalText(unsigned long value);
 

@@ -23,11 +23,7 @@ void PrintError(const std::wstring& message) {
     WriteConsoleW(stream, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     return;
   }
-  const int length = WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()),
-                                         nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), utf8.data(), length,
-                      nullptr, nullptr);
+  const std::string utf8 = Utf8(line);
   WriteFile(stream, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
 }
 
@@ -58,21 +54,16 @@ int RunInstaller() {
 
   const InstallResult result =
       InstallPayloads(directory, BuildPayloadTable(), GetModuleHandleW(nullptr));
-  switch (result.state) {
-    case InstallState::kInstalled:
-      for (const Failure& problem : result.problems)
-        PrintError(L"warning: " + Describe(problem) + L" (the next run removes it)");
-      PrintLine(kCompletedMessage);
-      return kExitInstalled;
-    case InstallState::kUnchanged:
-      for (const Failure& problem : result.problems) PrintError(Describe(problem));
-      PrintError(L"installation failed; " + directory + L" was left unchanged");
-      break;
-    case InstallState::kInconsistent:
-      for (const Failure& problem : result.problems) PrintError(Describe(problem));
-      PrintError(L"installation failed and " + directory +
-                 L" could not be fully restored; run the installer again to restore it");
-      break;
+  if (result.state == InstallState::kInstalled) {
+    for (const Failure& problem : result.problems)
+      PrintError(L"warning: " + Describe(problem) + L" (the next run removes it)");
+    PrintLine(kCompletedMessage);
+    return kExitInstalled;
   }
+  for (const Failure& problem : result.problems) PrintError(Describe(problem));
+  PrintError(result.state == InstallState::kUnchanged
+                 ? L"installation failed; " + directory + L" was left unchanged"
+                 : L"installation failed and " + directory +
+                       L" could not be fully restored; run the installer again to restore it");
   return ExitCodeFor(result.problems.front().code);
 }
