@@ -53,3 +53,20 @@ build_runnable() {
     RUN_DIR=$BUILD/x86_64
   fi
 }
+
+# The folder of the payloads the build in DIR embedded.
+embedded_payloads() {
+  sed -n 's/^ORVEX_EMBEDDED_PAYLOAD_DIR:INTERNAL=//p' "$1/CMakeCache.txt"
+}
+
+# record_host DIR HOST: makes HOST a sample host installation (with an empty resource folder)
+# and records it in the registry of the prefix of the build in DIR, 64-bit view.
+record_host() {
+  local dir=$1 host=$2 major
+  major=$(sed -n 's/^#define ORVEX_VERSION_MAJOR_TEXT "\(.*\)"/\1/p' "$dir/generated/version.h")
+  mkdir -p "$host/IRIS_OCR/resources"
+  HOST_KEY="HKLM\\SOFTWARE\\Orvex\\Pro\\$major\\Settings"
+  HOST_PATH="Z:$(printf '%s' "$host" | tr / '\\')\\"
+  "$dir/wine-run" wineboot -i >/dev/null 2>&1
+  "$dir/wine-run" reg add "$HOST_KEY" /v installpath /t REG_SZ /d "$HOST_PATH" /f /reg:64 >/dev/null
+}
