@@ -19,8 +19,11 @@ class InstallerProcess {
   explicit InstallerProcess(const std::wstring& arguments = L"") {
     const std::wstring exe = TestPath("ORVEX_TEST_INSTALLER");
     const std::wstring work = TestPath("ORVEX_TEST_WORK");
-    out_path_ = work + L"\\stdout-" + std::to_wstring(GetCurrentProcessId());
-    err_path_ = work + L"\\stderr-" + std::to_wstring(GetCurrentProcessId());
+    static int started = 0;
+    const std::wstring id =
+        std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++started);
+    out_path_ = work + L"\\stdout-" + id;
+    err_path_ = work + L"\\stderr-" + id;
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     UniqueHandle out(CreateFileW(out_path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                  CREATE_ALWAYS, 0, nullptr));
@@ -43,6 +46,9 @@ class InstallerProcess {
   }
 
   void Kill() { TerminateProcess(process_.get(), 99); }
+  bool HasEnded(DWORD wait_ms) {
+    return WaitForSingleObject(process_.get(), wait_ms) == WAIT_OBJECT_0;
+  }
 
   Outcome Wait() {
     EXPECT_EQ(WaitForSingleObject(process_.get(), 120'000), WAIT_OBJECT_0);
@@ -196,6 +202,35 @@ TEST_F(HostInstalledTest, RunsStoppedPartWayAreRecoveredByTheNextRun) {
   }
 }
 
+TEST_F(HostInstalledTest, RunsStartedTogetherTakeTurnsAndBothSucceed) {
+  RecordHost(Host());
+  WriteBytes(Resources() + L"eng.ilex", "old lexicon");
+  for (int round = 0; round < 3; ++round) {
+    WriteBytes(Resources() + L"schpp.dic", "damaged");
+    InstallerProcess first;
+    InstallerProcess second;
+    for (const Outcome& outcome : {first.Wait(), second.Wait()}) {
+      EXPECT_EQ(outcome.exit_code, 0u) << outcome.err;
+      EXPECT_EQ(outcome.out, kCompleted);
+    }
+    EXPECT_EQ(Snapshot(Resources()), ExpectedPayloads());
+  }
+}
+
+TEST_F(HostInstalledTest, ARunWaitsWhileAnotherHoldsTheFolder) {
+  RecordHost(Host());
+  UniqueHandle other_run(CreateFileW((Resources() + L"orvex-install.lock").c_str(), GENERIC_WRITE,
+                                     0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  ASSERT_TRUE(other_run);
+  InstallerProcess waiting;
+  EXPECT_FALSE(waiting.HasEnded(1'000));
+  EXPECT_FALSE(fs::exists(Resources() + L"eng.ilex.orvex-new"));
+  other_run.reset();
+  const Outcome outcome = waiting.Wait();
+  EXPECT_EQ(outcome.exit_code, 0u) << outcome.err;
+  EXPECT_EQ(Snapshot(Resources()), ExpectedPayloads());
+}
+
 // Conditions that need root on the Linux side are prepared by tests/fixtures.sh; each test
 // checks that its condition really holds and is skipped, saying why, when it does not.
 std::wstring FixtureFolder(const wchar_t* name) {
@@ -213,6 +248,27 @@ TEST_F(InstallerTest, FullDiskFailsAndLeavesTheFolderAsItWas) {
   RecordHost(folder.substr(0, folder.size() - wcslen(kOcrResourceSubdir)));
   const FolderContents before = Snapshot(folder);
   ExpectFailure(RunInstaller(), 5, folder, folder);
+  EXPECT_EQ(Snapshot(folder), before);
+}
+
+TEST_F(InstallerTest, LinksPlantedInTheFolderNeverLeadOutOfIt) {
+  // tests/fixtures.sh planted Unix symbolic links to files outside the folder: one under a
+  // target's name and three under working-file names. Wine follows such links whatever a
+  // program asks, so they are told apart by where an opened handle leads.
+  const std::wstring folder = FixtureFolder(L"links");
+  const std::wstring outside = TestPath("ORVEX_TEST_FIXTURES") + L"\\links\\outside\\";
+  const FolderContents victims = Snapshot(outside);
+  if (victims.size() != 4) GTEST_SKIP() << "needs the links planted by tests/fixtures.sh";
+
+  RecordHost(folder.substr(0, folder.size() - wcslen(kOcrResourceSubdir)));
+  const FolderContents before = Snapshot(folder);
+  const Outcome outcome = RunInstaller();
+  ExpectFailure(outcome, 2, folder, folder + L"eng.ilex is a link");
+  for (const wchar_t* name :
+       {L"latin.ocr.orvex-new", L"schclas.dic.orvex-none", L"schpp.dic.orvex-old"})
+    EXPECT_NE(outcome.err.find(Utf8(folder + name + L" is a link")), std::string::npos)
+        << outcome.err;
+  EXPECT_EQ(Snapshot(outside), victims);
   EXPECT_EQ(Snapshot(folder), before);
 }
 

@@ -2,7 +2,8 @@
 # Prepares, and removes, the conditions the installer's tests cannot make from inside Wine:
 #   full-disk/IRIS_OCR/resources  a 2 MiB tmpfs, too small for the payloads
 #   immutable/IRIS_OCR/resources  holds schpp.dic with the immutable attribute
-# Both need root. Where a step is refused this says so and goes on; the tests that need it
+#   links/IRIS_OCR/resources      symbolic links to the files of links/outside
+# The first two need root. Where a step is refused this says so and goes on; the tests that need it
 # check the condition themselves and are skipped.
 # Usage: fixtures.sh setup|cleanup FOLDER
 set -u
@@ -10,6 +11,7 @@ action=$1
 root=$2
 full="$root/full-disk/IRIS_OCR/resources"
 immutable="$root/immutable/IRIS_OCR/resources"
+links="$root/links/IRIS_OCR/resources"
 
 cleanup() {
   [ -e "$immutable/schpp.dic" ] && chattr -i "$immutable/schpp.dic" 2>/dev/null
@@ -21,7 +23,7 @@ case "$action" in
   cleanup) cleanup ;;
   setup)
     cleanup
-    mkdir -p "$full" "$immutable"
+    mkdir -p "$full" "$immutable" "$links" "$root/links/outside"
     if mount -t tmpfs -o size=2m orvex-full-disk "$full" 2>/dev/null; then
       printf 'old parameters\r' >"$full/schparam.dic"
       printf 'not ours\n' >"$full/readme.txt"
@@ -32,6 +34,11 @@ case "$action" in
     printf 'not ours\n' >"$immutable/readme.txt"
     chattr +i "$immutable/schpp.dic" 2>/dev/null ||
       echo "fixtures: cannot set the immutable attribute (needs root); the access-denied test will be skipped"
+    printf 'not ours\n' >"$links/readme.txt"
+    for name in eng.ilex latin.ocr.orvex-new schclas.dic.orvex-none schpp.dic.orvex-old; do
+      printf 'a file outside the folder, behind %s\n' "$name" >"$root/links/outside/$name"
+      ln -s "../../outside/$name" "$links/$name"
+    done
     ;;
   *) echo "usage: $0 setup|cleanup FOLDER" >&2; exit 2 ;;
 esac

@@ -1,6 +1,7 @@
 // Installing the payload set into a real folder: all or nothing, whatever happens.
 #include <gtest/gtest.h>
 
+#include "host/win32.h"
 #include "installer/install.h"
 #include "installer/installer.h"
 #include "support.h"
@@ -9,8 +10,9 @@ namespace {
 
 class InstallTest : public ::testing::Test {
  protected:
-  InstallResult Install(const PayloadTable& table = BuildPayloadTable()) {
-    return InstallPayloads(dir_.path(), table, GetModuleHandleW(nullptr));
+  InstallResult Install(const PayloadTable& table = BuildPayloadTable(),
+                        DWORD lock_wait_ms = kLockWaitMilliseconds) {
+    return InstallPayloads(dir_.path(), table, GetModuleHandleW(nullptr), lock_wait_ms);
   }
   void Put(const std::wstring& name, const std::string& bytes) {
     WriteBytes(dir_.path() + name, bytes);
@@ -23,6 +25,24 @@ class InstallTest : public ::testing::Test {
                                     OPEN_EXISTING, 0, nullptr));
     EXPECT_TRUE(handle) << GetLastError();
     return handle;
+  }
+
+  // Which file a name is and when it was last written: what a run that leaves a file alone
+  // keeps.
+  using FileStamp = std::pair<unsigned long long, unsigned long long>;
+  std::map<std::wstring, FileStamp> Stamps() const {
+    std::map<std::wstring, FileStamp> stamps;
+    for (const auto& [name, bytes] : Contents()) {
+      UniqueHandle file(CreateFileW((dir_.path() + name).c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+      BY_HANDLE_FILE_INFORMATION info{};
+      EXPECT_TRUE(GetFileInformationByHandle(file.get(), &info));
+      stamps[name] = {(ULONGLONG{info.nFileIndexHigh} << 32) | info.nFileIndexLow,
+                      (ULONGLONG{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                          info.ftLastWriteTime.dwLowDateTime};
+    }
+    return stamps;
   }
 
   ScratchDir dir_{L"IRIS_OCR\\resources"};
@@ -100,6 +120,102 @@ TEST_F(InstallTest, PayloadMissingFromTheImageIsAFailure) {
   EXPECT_EQ(Contents(), before);
 }
 
+TEST_F(InstallTest, RepeatRunLeavesMatchingFilesAlone) {
+  ASSERT_EQ(Install().state, InstallState::kInstalled);
+  Put(L"schpp.dic", "damaged");
+  const std::map<std::wstring, FileStamp> before = Stamps();
+  {
+    // The host reading its data, as an application does, does not stand in the way.
+    UniqueHandle reader(CreateFileW((dir_.path() + L"schclas.dic").c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(reader);
+    const InstallResult result = Install();
+    EXPECT_EQ(result.state, InstallState::kInstalled);
+    EXPECT_TRUE(result.problems.empty());
+  }
+  EXPECT_EQ(Contents(), ExpectedPayloads());
+  const std::map<std::wstring, FileStamp> after = Stamps();
+  for (const auto& [name, stamp] : before) {
+    if (name == L"schpp.dic")
+      EXPECT_NE(after.at(name), stamp) << "the damaged file must have been replaced";
+    else
+      EXPECT_EQ(after.at(name), stamp) << Utf8(name) << " was touched";
+  }
+}
+
+TEST_F(InstallTest, RunsTakeTurnsAndAStaleLockDoesNotBlock) {
+  Put(L"eng.ilex", "old lexicon");
+  const FolderContents before = Contents();
+  {
+    UniqueHandle other_run(CreateFileW((dir_.path() + kLockFileName).c_str(), GENERIC_WRITE, 0,
+                                       nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(other_run);
+    const InstallResult result = Install(BuildPayloadTable(), 300);
+    EXPECT_EQ(result.state, InstallState::kUnchanged);
+    ASSERT_FALSE(result.problems.empty());
+    EXPECT_EQ(ExitCodeFor(result.problems[0].code), kExitBusy);
+  }
+  // The lock file of a run that died is still there, but nobody holds it.
+  FolderContents with_lock = before;
+  with_lock[kLockFileName] = "";
+  EXPECT_EQ(Contents(), with_lock);
+  EXPECT_EQ(Install().state, InstallState::kInstalled);
+  EXPECT_EQ(Contents(), ExpectedPayloads());
+}
+
+TEST_F(InstallTest, TargetsThatAreNotPlainWritableFilesStopTheRunBeforeAnyChange) {
+  Put(L"schpp.dic", "old post-processing");
+  fs::create_directories(dir_.path() + L"eng.ilex\\user data");
+  Put(L"eng.ilex\\user data\\notes.txt", "mine");
+  InstallResult result = Install();
+  EXPECT_EQ(result.state, InstallState::kUnchanged);
+  ASSERT_EQ(result.problems.size(), 1u);
+  EXPECT_NE(result.problems[0].what.find(dir_.path() + L"eng.ilex is a folder"),
+            std::wstring::npos);
+  EXPECT_EQ(ExitCodeFor(result.problems[0].code), kExitFailed);
+  EXPECT_EQ(ReadBytes(dir_.path() + L"eng.ilex\\user data\\notes.txt"), "mine");
+  fs::remove_all(dir_.path() + L"eng.ilex");
+
+  const FolderContents before = Contents();
+  SetFileAttributesW((dir_.path() + L"schpp.dic").c_str(), FILE_ATTRIBUTE_READONLY);
+  result = Install();
+  EXPECT_EQ(result.state, InstallState::kUnchanged);
+  ASSERT_EQ(result.problems.size(), 1u);
+  EXPECT_NE(result.problems[0].what.find(dir_.path() + L"schpp.dic is read-only"),
+            std::wstring::npos);
+  EXPECT_EQ(ExitCodeFor(result.problems[0].code), kExitAccessDenied);
+  EXPECT_EQ(Contents(), before);
+  SetFileAttributesW((dir_.path() + L"schpp.dic").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(InstallTest, LitterNeverWedgesLaterRuns) {
+  // Read-only working files left behind are cleared; one that cannot be removed at all is a
+  // warning, and stops only a run that needs its name.
+  Put(L"eng.ilex.orvex-old", "an old lexicon");
+  SetFileAttributesW((dir_.path() + L"eng.ilex.orvex-old").c_str(), FILE_ATTRIBUTE_READONLY);
+  fs::create_directories(dir_.path() + L"schpp.dic.orvex-old");
+  InstallResult result = Install();
+  EXPECT_EQ(result.state, InstallState::kInstalled);
+  ASSERT_EQ(result.problems.size(), 1u) << Utf8(Describe(result.problems[0]));
+  EXPECT_NE(result.problems[0].what.find(L"schpp.dic.orvex-old is a folder"), std::wstring::npos);
+  FolderContents expected = ExpectedPayloads();
+  EXPECT_EQ(Contents(), expected);
+
+  Put(L"schpp.dic", "damaged");
+  const FolderContents before = Contents();
+  result = Install();
+  EXPECT_EQ(result.state, InstallState::kUnchanged);
+  ASSERT_FALSE(result.problems.empty());
+  EXPECT_NE(result.problems[0].what.find(L"schpp.dic.orvex-old is in the way"), std::wstring::npos);
+  EXPECT_EQ(Contents(), before);
+
+  fs::remove(dir_.path() + L"schpp.dic.orvex-old");
+  result = Install();
+  EXPECT_EQ(result.state, InstallState::kInstalled);
+  EXPECT_TRUE(result.problems.empty());
+  EXPECT_EQ(Contents(), expected);
+}
+
 // The working files of a run stopped part-way, planted as that run would have left them.
 // "Before" is the folder as it was when that run started.
 class InterruptedRunTest : public InstallTest {
@@ -113,6 +229,13 @@ class InterruptedRunTest : public InstallTest {
   }
   void PutNew(const std::wstring& name, const std::wstring& as) {
     Put(as, ExpectedPayloads().at(name));
+  }
+  // What a run records in the lock file before it replaces the first target.
+  void PutRecord() {
+    std::wstring record;
+    for (const PayloadEntry& entry : BuildPayloadTable()) record += entry.file_name + L"\n";
+    Put(kLockFileName,
+        std::string(reinterpret_cast<const char*>(record.data()), record.size() * sizeof(wchar_t)));
   }
   // A failing run shows which way the leftovers were resolved: it undoes only its own work.
   FolderContents ResolveThenFail() {
@@ -130,6 +253,7 @@ class InterruptedRunTest : public InstallTest {
 TEST_F(InterruptedRunTest, StoppedWhileStagingIsUndone) {
   Put(L"eng.ilex.orvex-new", ExpectedPayloads().at(L"eng.ilex"));
   Put(L"latin.ocr.orvex-new", "half a fi");
+  Put(kLockFileName, "");
   EXPECT_EQ(ResolveThenFail(), before_);
   EXPECT_EQ(Install().state, InstallState::kInstalled);
   FolderContents expected = ExpectedPayloads();
@@ -140,6 +264,7 @@ TEST_F(InterruptedRunTest, StoppedWhileStagingIsUndone) {
 TEST_F(InterruptedRunTest, StoppedWhileReplacingIsUndone) {
   // eng.ilex and latin.ocr were replaced (latin.ocr did not exist); schclas.dic was moved
   // aside but the new one not yet moved in; the rest are still staged.
+  PutRecord();
   fs::rename(dir_.path() + L"eng.ilex", dir_.path() + L"eng.ilex.orvex-old");
   PutNew(L"eng.ilex", L"eng.ilex");
   Put(L"latin.ocr.orvex-none", "");
@@ -151,9 +276,11 @@ TEST_F(InterruptedRunTest, StoppedWhileReplacingIsUndone) {
 }
 
 TEST_F(InterruptedRunTest, StoppedWhileCleaningUpIsFinished) {
-  // Every target was replaced; some backups and markers were still to be removed.
+  // Every target was replaced and the record cleared; some backups and markers were still to
+  // be removed.
   fs::rename(dir_.path() + L"schpp.dic", dir_.path() + L"schpp.dic.orvex-old");
   Put(L"latin.ocr.orvex-none", "");
+  Put(kLockFileName, "");
   for (const PayloadEntry& entry : BuildPayloadTable()) PutNew(entry.file_name, entry.file_name);
   FolderContents finished = ExpectedPayloads();
   finished[L"notes.txt"] = "mine";

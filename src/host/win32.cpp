@@ -32,9 +32,6 @@ std::wstring SystemMessage(DWORD code) {
 }
 
 std::wstring Describe(const Failure& failure) {
+  if (failure.code == ERROR_SUCCESS) return failure.what;
   return failure.what + L": " + SystemMessage(failure.code);
-}
-
-bool PathExists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }

@@ -61,8 +61,8 @@ using UniqueHandle = UniqueHandleOf<KernelHandleTraits>;
 
 // One step that went wrong: what was attempted, naming the file, and the system's error code.
 struct Failure {
-  std::wstring what;  // e.g. L"could not replace C:\\Orvex\\IRIS_OCR\\resources\\eng.ilex"
-  DWORD code = ERROR_SUCCESS;
+  std::wstring what;           // e.g. L"could not replace C:\\Orvex\\IRIS_OCR\\resources\\eng.ilex"
+  DWORD code = ERROR_SUCCESS;  // none: the installer's own finding, with no system message
 };
 
 // UTF-16 text as UTF-8.
@@ -74,7 +74,5 @@ std::wstring DecimalText(unsigned long value);
 // The system's own text for an error code, without the trailing line break.
 std::wstring SystemMessage(DWORD code);
 
-// "what: system message", as shown to the user.
+// "what: system message" (just "what" without a code), as shown to the user.
 std::wstring Describe(const Failure& failure);
-
-bool PathExists(const std::wstring& path);

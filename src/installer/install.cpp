@@ -3,131 +3,208 @@
 #include <optional>
 #include <utility>
 
+#include "installer/resource_folder.h"
 #include "payload/writer.h"
 
 namespace {
 
-// A target and the working files kept beside it.
-struct TargetFiles {
+// A target that has to be written, and its working files (names within the folder).
+struct Change {
   std::wstring target;
   std::wstring staged;
   std::wstring backup;
   std::wstring absent;
+  Payload payload;
+  bool target_exists = false;
 };
 
-TargetFiles FilesFor(const std::wstring& directory, const PayloadEntry& entry) {
-  std::wstring target = directory + entry.file_name;
-  return {target, target + kStagedSuffix, target + kBackupSuffix, target + kAbsentSuffix};
+Change ChangeFor(const std::wstring& name) {
+  return {name, name + kStagedSuffix, name + kBackupSuffix, name + kAbsentSuffix, {}, false};
 }
+
+InstallResult Unchanged(Failure cause) { return {InstallState::kUnchanged, {std::move(cause)}}; }
 
 void Collect(std::vector<Failure>& problems, std::optional<Failure> failure) {
   if (failure) problems.push_back(std::move(*failure));
 }
 
-std::optional<Failure> RemoveIfPresent(const std::wstring& path) {
-  if (DeleteFileW(path.c_str())) return std::nullopt;
-  const DWORD code = GetLastError();
-  if (code == ERROR_FILE_NOT_FOUND) return std::nullopt;
-  return Failure{L"could not remove " + path, code};
-}
-
 // Moves the target aside (or marks that there was none), then puts the staged file in its
-// place. Never overwrites a backup: there is none left from an earlier run at this point.
-std::optional<Failure> Replace(const TargetFiles& files) {
-  if (!MoveFileExW(files.target.c_str(), files.backup.c_str(), 0)) {
-    const DWORD code = GetLastError();
-    if (code != ERROR_FILE_NOT_FOUND) return Failure{L"could not replace " + files.target, code};
-    UniqueHandle marker(CreateFileW(files.absent.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!marker) return Failure{L"could not create " + files.absent, GetLastError()};
+// place. The working names are free: leftovers were cleared before staging began.
+std::optional<Failure> Replace(const ResourceFolder& folder, const Change& change) {
+  if (change.target_exists) {
+    if (auto failure = MoveEntry(folder, change.target, change.backup, 0)) return failure;
+  } else {
+    UniqueHandle marker(CreateFileW((folder.path + change.absent).c_str(), GENERIC_WRITE, 0,
+                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!marker) return Failure{L"could not create " + folder.path + change.absent, GetLastError()};
   }
-  if (!MoveFileExW(files.staged.c_str(), files.target.c_str(), 0))
-    return Failure{L"could not replace " + files.target, GetLastError()};
-  return std::nullopt;
+  return MoveEntry(folder, change.staged, change.target, 0);
 }
 
-// Puts back every target whose replacement had begun, then removes the staged files.
-std::vector<Failure> RollBack(const std::wstring& directory, const PayloadTable& table) {
+// Puts back every listed target whose replacement had begun, then removes the staged files.
+std::vector<Failure> RollBack(const ResourceFolder& folder,
+                              const std::vector<std::wstring>& names) {
   std::vector<Failure> problems;
-  for (const PayloadEntry& entry : table) {
-    const TargetFiles files = FilesFor(directory, entry);
-    if (PathExists(files.backup)) {
-      if (!MoveFileExW(files.backup.c_str(), files.target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        problems.push_back(
-            {L"could not restore " + files.target + L" from " + files.backup, GetLastError()});
-      }
-    } else if (PathExists(files.absent)) {
-      std::optional<Failure> failure = RemoveIfPresent(files.target);
-      if (!failure) failure = RemoveIfPresent(files.absent);
+  for (const std::wstring& name : names) {
+    const Change files = ChangeFor(name);
+    Entry backup;
+    Entry marker;
+    // Only a run's own working files are plain files: the names were free when it began.
+    if (auto failure = InspectEntry(folder, files.backup, 0, backup)) {
+      problems.push_back(std::move(*failure));
+    } else if (backup.kind == EntryKind::kFile) {
+      backup.handle.reset();
+      Collect(problems, MoveEntry(folder, files.backup, files.target, MOVEFILE_REPLACE_EXISTING));
+    } else if (auto failure = InspectEntry(folder, files.absent, 0, marker)) {
+      problems.push_back(std::move(*failure));
+    } else if (marker.kind == EntryKind::kFile) {
+      marker.handle.reset();
+      std::optional<Failure> failure = RemoveEntry(folder, files.target);
+      if (!failure) failure = RemoveEntry(folder, files.absent);
       Collect(problems, std::move(failure));
     }
   }
-  // While a staged file is left, the next run knows the replacement did not finish and undoes
-  // it; so they stay until every target is back.
+  // Staged files stay until every target is back: they are harmless, and removing them first
+  // would not make the next run's undo any easier.
   if (problems.empty()) {
-    for (const PayloadEntry& entry : table)
-      Collect(problems, RemoveIfPresent(FilesFor(directory, entry).staged));
+    for (const std::wstring& name : names)
+      Collect(problems, RemoveEntry(folder, ChangeFor(name).staged));
   }
   return problems;
 }
 
-// Every target has been replaced: the backups and markers have served.
-std::vector<Failure> DiscardBackups(const std::wstring& directory, const PayloadTable& table) {
-  std::vector<Failure> problems;
-  for (const PayloadEntry& entry : table) {
-    const TargetFiles files = FilesFor(directory, entry);
-    Collect(problems, RemoveIfPresent(files.backup));
-    Collect(problems, RemoveIfPresent(files.absent));
-  }
-  return problems;
+std::vector<std::wstring> TargetsOf(const std::vector<Change>& changes) {
+  std::vector<std::wstring> names;
+  for (const Change& change : changes) names.push_back(change.target);
+  return names;
 }
 
-// A run that was stopped part-way left working files. Staged files left over mean the targets
-// were not all replaced: undo. Only backups or markers left over mean they were: finish.
-std::vector<Failure> ResolveInterruptedRun(const std::wstring& directory,
-                                           const PayloadTable& table) {
-  bool staging_left = false;
-  bool backups_left = false;
-  for (const PayloadEntry& entry : table) {
-    const TargetFiles files = FilesFor(directory, entry);
-    staging_left = staging_left || PathExists(files.staged);
-    backups_left = backups_left || PathExists(files.backup) || PathExists(files.absent);
-  }
-  if (staging_left) return RollBack(directory, table);
-  if (backups_left) return DiscardBackups(directory, table);
-  return {};
-}
-
-InstallResult Undo(Failure cause, const std::wstring& directory, const PayloadTable& table) {
-  InstallResult result{InstallState::kUnchanged, {std::move(cause)}};
-  for (Failure& problem : RollBack(directory, table)) {
+// Undoes this run's replacements; the record is cleared only once they are all undone, so
+// that otherwise the next run finishes the undo.
+InstallResult Undo(Failure cause, const ResourceFolder& folder, FolderLock& lock,
+                   const std::vector<Change>& changes) {
+  InstallResult result = Unchanged(std::move(cause));
+  std::vector<Failure> problems = RollBack(folder, TargetsOf(changes));
+  if (problems.empty()) Collect(problems, lock.Record({}));
+  for (Failure& problem : problems) {
     result.state = InstallState::kInconsistent;
     result.problems.push_back(std::move(problem));
   }
   return result;
 }
 
+// A run stopped while replacing left its record: undo exactly the targets it names.
+std::optional<std::vector<Failure>> UndoStoppedRun(const ResourceFolder& folder, FolderLock& lock,
+                                                   const PayloadTable& table) {
+  std::vector<std::wstring> recorded;
+  if (auto failure = lock.ReadRecord(recorded)) return std::vector<Failure>{*failure};
+  std::vector<std::wstring> names;
+  for (const PayloadEntry& entry : table) {
+    for (const std::wstring& name : recorded) {
+      if (name == entry.file_name) names.push_back(name);
+    }
+  }
+  if (recorded.empty()) return std::nullopt;
+  std::vector<Failure> problems = RollBack(folder, names);
+  if (problems.empty()) Collect(problems, lock.Record({}));
+  if (problems.empty()) return std::nullopt;
+  return problems;
+}
+
+// Working files no run is using any more: of a finished run, or of one stopped before it
+// began replacing. One that cannot be removed is only a warning; it stops a later run only if
+// that run needs its name, and then only that run, with the reason.
+std::vector<Failure> RemoveLeftovers(const ResourceFolder& folder, const PayloadTable& table) {
+  std::vector<Failure> warnings;
+  for (const PayloadEntry& entry : table) {
+    const Change files = ChangeFor(entry.file_name);
+    for (const std::wstring* name : {&files.staged, &files.backup, &files.absent})
+      Collect(warnings, RemoveEntry(folder, *name));
+  }
+  return warnings;
+}
+
+// Which targets need writing. A target that already holds its payload is left alone; one
+// that is not a plain file, or is read-only, stops the run before anything changes.
+std::optional<Failure> PlanChanges(const ResourceFolder& folder, const PayloadTable& table,
+                                   HMODULE module, std::vector<Change>& changes) {
+  for (const PayloadEntry& entry : table) {
+    Change change = ChangeFor(entry.file_name);
+    const std::wstring path = folder.path + change.target;
+    if (auto failure = LoadPayload(module, entry.resource_id, path, change.payload)) return failure;
+    Entry target;
+    if (auto failure = InspectEntry(folder, change.target, GENERIC_READ, target)) return failure;
+    if (target.kind != EntryKind::kAbsent && target.kind != EntryKind::kFile)
+      return Failure{path + L" " + KindText(target.kind) + L"; it was left alone", 0};
+    change.target_exists = target.kind == EntryKind::kFile;
+    if (change.target_exists) {
+      bool same = false;
+      if (auto failure = HoldsExactly(path, target.handle.get(), change.payload.bytes,
+                                      change.payload.size, same))
+        return failure;
+      if (same) continue;
+      if (target.read_only)
+        return Failure{path + L" is read-only, so it was not overwritten", ERROR_ACCESS_DENIED};
+    }
+    // A leftover that could not be cleared under a name this change needs stops the run now,
+    // and keeps a later undo from mistaking it for this run's own.
+    const std::wstring& aside = change.target_exists ? change.backup : change.absent;
+    for (const std::wstring* name : {&std::as_const(change.staged), &aside}) {
+      Entry leftover;
+      if (auto failure = InspectEntry(folder, *name, 0, leftover)) return failure;
+      if (leftover.kind != EntryKind::kAbsent)
+        return Failure{folder.path + *name + L" is in the way of replacing " + path, 0};
+    }
+    changes.push_back(std::move(change));
+  }
+  return std::nullopt;
+}
+
+// The run, once the folder is locked and the working names are clear.
+InstallResult InstallChanges(const ResourceFolder& folder, FolderLock& lock,
+                             const PayloadTable& table, HMODULE module) {
+  std::vector<Change> changes;
+  if (auto failure = PlanChanges(folder, table, module, changes))
+    return Unchanged(std::move(*failure));
+
+  for (size_t i = 0; i < changes.size(); ++i) {
+    if (auto failure = ExtractResourceToFile(changes[i].payload, folder.path + changes[i].staged)) {
+      // Nothing has been replaced: the staged files are the only trace, and a later run
+      // clears whatever of them is left.
+      for (size_t j = 0; j <= i; ++j) RemoveEntry(folder, changes[j].staged);
+      return Unchanged(std::move(*failure));
+    }
+  }
+  if (changes.empty()) return {};
+
+  // From the record on, a stopped run is undone by the next one; clearing it commits the set.
+  if (auto failure = lock.Record(TargetsOf(changes))) return Undo(*failure, folder, lock, changes);
+  for (const Change& change : changes) {
+    if (auto failure = Replace(folder, change)) return Undo(*failure, folder, lock, changes);
+  }
+  if (auto failure = lock.Record({})) return Undo(*failure, folder, lock, changes);
+
+  InstallResult result;
+  for (const Change& change : changes)
+    Collect(result.problems,
+            RemoveEntry(folder, change.target_exists ? change.backup : change.absent));
+  return result;
+}
+
 }  // namespace
 
 InstallResult InstallPayloads(const std::wstring& directory, const PayloadTable& table,
-                              HMODULE module) {
-  const DWORD attributes = GetFileAttributesW(directory.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    const DWORD code = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY;
-    return {InstallState::kUnchanged, {{L"could not find the resource folder " + directory, code}}};
-  }
+                              HMODULE module, DWORD lock_wait_ms) {
+  ResourceFolder folder;
+  if (auto failure = OpenResourceFolder(directory, folder)) return Unchanged(std::move(*failure));
+  FolderLock lock;
+  if (auto failure = lock.Acquire(folder, lock_wait_ms)) return Unchanged(std::move(*failure));
 
-  std::vector<Failure> leftovers = ResolveInterruptedRun(directory, table);
-  if (!leftovers.empty()) return {InstallState::kInconsistent, std::move(leftovers)};
-
-  for (const PayloadEntry& entry : table) {
-    std::optional<Failure> failure =
-        ExtractResourceToFile(module, entry.resource_id, FilesFor(directory, entry).staged);
-    if (failure) return Undo(std::move(*failure), directory, table);
-  }
-  for (const PayloadEntry& entry : table) {
-    std::optional<Failure> failure = Replace(FilesFor(directory, entry));
-    if (failure) return Undo(std::move(*failure), directory, table);
-  }
-  return {InstallState::kInstalled, DiscardBackups(directory, table)};
+  if (auto problems = UndoStoppedRun(folder, lock, table))
+    return {InstallState::kInconsistent, std::move(*problems)};
+  std::vector<Failure> leftovers = RemoveLeftovers(folder, table);
+  InstallResult result = InstallChanges(folder, lock, table, module);
+  // Leftovers that stay are told after the outcome's own problems: they may explain a failure.
+  for (Failure& leftover : leftovers) result.problems.push_back(std::move(leftover));
+  return result;
 }

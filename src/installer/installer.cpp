@@ -40,6 +40,8 @@ ExitCode ExitCodeFor(DWORD code) {
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
       return kExitDiskFull;
+    case kLockBusyCode:
+      return kExitBusy;
     default:
       return kExitFailed;
   }
@@ -56,7 +58,7 @@ int RunInstaller() {
       InstallPayloads(directory, BuildPayloadTable(), GetModuleHandleW(nullptr));
   if (result.state == InstallState::kInstalled) {
     for (const Failure& problem : result.problems)
-      PrintError(L"warning: " + Describe(problem) + L" (the next run removes it)");
+      PrintError(L"warning: " + Describe(problem));
     PrintLine(kCompletedMessage);
     return kExitInstalled;
   }

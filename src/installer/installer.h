@@ -13,6 +13,7 @@ enum ExitCode : int {
   kExitAccessDenied = 3,
   kExitFileInUse = 4,
   kExitDiskFull = 5,
+  kExitBusy = 6,  // another installation into the same folder did not finish in time
 };
 
 inline constexpr char kCompletedMessage[] = "installation has been completed";

@@ -8,29 +8,32 @@ Failure WriteFailure(const std::wstring& path, DWORD code) {
 
 }  // namespace
 
-std::optional<Failure> ExtractResourceToFile(HMODULE module, WORD resource_id,
-                                             const std::wstring& path) {
+std::optional<Failure> LoadPayload(HMODULE module, WORD resource_id, const std::wstring& name,
+                                   Payload& payload) {
   const HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(resource_id), RT_RCDATA);
   if (resource == nullptr) {
-    return Failure{L"could not find payload " + DecimalText(resource_id) + L" for " + path,
+    return Failure{L"could not find payload " + DecimalText(resource_id) + L" for " + name,
                    GetLastError()};
   }
-  const DWORD size = SizeofResource(module, resource);
+  payload.size = SizeofResource(module, resource);
   const HGLOBAL loaded = LoadResource(module, resource);
-  const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
-  if (bytes == nullptr) {
-    return Failure{L"could not load payload " + DecimalText(resource_id) + L" for " + path,
+  payload.bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
+  if (payload.bytes == nullptr) {
+    return Failure{L"could not load payload " + DecimalText(resource_id) + L" for " + name,
                    GetLastError()};
   }
+  return std::nullopt;
+}
 
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+std::optional<Failure> ExtractResourceToFile(const Payload& payload, const std::wstring& path) {
+  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return WriteFailure(path, GetLastError());
   DWORD written = 0;
-  if (!WriteFile(file.get(), bytes, size, &written, nullptr))
+  if (!WriteFile(file.get(), payload.bytes, payload.size, &written, nullptr))
     return WriteFailure(path, GetLastError());
   // A full disk can come back as success with fewer bytes written and no error code.
-  if (written != size) return WriteFailure(path, ERROR_DISK_FULL);
+  if (written != payload.size) return WriteFailure(path, ERROR_DISK_FULL);
   if (!FlushFileBuffers(file.get())) return WriteFailure(path, GetLastError());
   if (!CloseHandle(file.release())) return WriteFailure(path, GetLastError());
   return std::nullopt;

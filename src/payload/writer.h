@@ -1,4 +1,4 @@
-// Copies one payload embedded in an executable image into one file.
+// Reaches the payloads embedded in an executable image and copies one into one new file.
 #pragma once
 
 #include <windows.h>
@@ -8,9 +8,19 @@
 
 #include "host/win32.h"
 
-// Writes the raw-data resource `resource_id` of `module` to a new file at `path`, replacing
-// any file there, in one write straight from the loaded image, and flushes it to disk.
-// A short write counts as a full disk. On failure the file may hold part of the payload;
-// the caller decides what to do with it.
-std::optional<Failure> ExtractResourceToFile(HMODULE module, WORD resource_id,
-                                             const std::wstring& path);
+// A payload's bytes where the loaded image holds them; never copied.
+struct Payload {
+  const void* bytes = nullptr;
+  DWORD size = 0;
+};
+
+// Finds the raw-data resource `resource_id` of `module`. `name` says in a failure which
+// payload it was.
+std::optional<Failure> LoadPayload(HMODULE module, WORD resource_id, const std::wstring& name,
+                                   Payload& payload);
+
+// Writes `payload` to a file created at `path`, which must not exist yet (so nothing is ever
+// written through a name that was already there), in one write straight from the image, and
+// flushes it to disk. A short write counts as a full disk. On failure the file may hold part
+// of the payload; the caller decides what to do with it.
+std::optional<Failure> ExtractResourceToFile(const Payload& payload, const std::wstring& path);

@@ -1,0 +1,104 @@
+#include "installer/folder_lock.h"
+
+namespace {
+
+constexpr DWORD kRetryMilliseconds = 50;
+// A lock file being deleted by its last holder refuses to open for a moment; refusing for
+// longer than this means the folder really refuses us.
+constexpr DWORD kDeniedMilliseconds = 2'000;
+
+HANDLE OpenLockFile(const std::wstring& path, DWORD disposition) {
+  return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, disposition,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+FolderLock::~FolderLock() {
+  if (!file_) return;
+  LARGE_INTEGER size{};
+  if (GetFileSizeEx(file_.get(), &size) && size.QuadPart == 0) {
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    SetFileInformationByHandle(file_.get(), FileDispositionInfo, &disposition, sizeof disposition);
+  }
+}
+
+std::optional<Failure> FolderLock::Acquire(const ResourceFolder& folder, DWORD wait_ms) {
+  path_ = folder.path + kLockFileName;
+  const ULONGLONG start = GetTickCount64();
+  ULONGLONG denied_since = 0;
+  for (;;) {
+    // Only ever created as a new file or opened as an existing one, never created through a
+    // name that is taken (a link planted there, say).
+    file_.reset(OpenLockFile(path_, CREATE_NEW));
+    DWORD code = GetLastError();
+    if (!file_ && code == ERROR_FILE_EXISTS) {
+      file_.reset(OpenLockFile(path_, OPEN_EXISTING));
+      code = GetLastError();
+    }
+    if (file_) break;
+    const ULONGLONG now = GetTickCount64();
+    if (code == ERROR_ACCESS_DENIED) {
+      if (denied_since == 0) denied_since = now;
+      if (now - denied_since >= kDeniedMilliseconds)
+        return Failure{L"could not lock the resource folder with " + path_, code};
+    } else if (code == ERROR_SHARING_VIOLATION || code == ERROR_FILE_NOT_FOUND) {
+      denied_since = 0;
+    } else {
+      return Failure{L"could not lock the resource folder with " + path_, code};
+    }
+    if (now - start >= wait_ms) {
+      return Failure{L"another installation is in progress in " + folder.path +
+                         L" and did not finish within " + DecimalText(wait_ms / 1000) + L" seconds",
+                     kLockBusyCode};
+    }
+    Sleep(kRetryMilliseconds);
+  }
+
+  // Opened, so it is not held by anyone; but it must be a plain file of this folder.
+  Entry entry;
+  entry.handle = std::move(file_);
+  std::optional<Failure> failure = ClassifyEntry(folder, kLockFileName, entry);
+  if (!failure && entry.kind != EntryKind::kFile)
+    failure = Failure{path_ + L" " + KindText(entry.kind) + L"; remove it", 0};
+  if (!failure) file_ = std::move(entry.handle);
+  return failure;
+}
+
+std::optional<Failure> FolderLock::ReadRecord(std::vector<std::wstring>& names) const {
+  names.clear();
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file_.get(), &size))
+    return Failure{L"could not read " + path_, GetLastError()};
+  if (size.QuadPart == 0) return std::nullopt;
+  // Nothing this program writes there is larger; anything else is not a record of ours.
+  if (size.QuadPart > 64 * 1024) return std::nullopt;
+  std::wstring text(static_cast<size_t>(size.QuadPart) / sizeof(wchar_t), L'\0');
+  DWORD read = 0;
+  if (SetFilePointer(file_.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+      !ReadFile(file_.get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &read,
+                nullptr))
+    return Failure{L"could not read " + path_, GetLastError()};
+  text.resize(read / sizeof(wchar_t));
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find(L'\n', start);
+    if (end == std::wstring::npos) end = text.size();
+    if (end > start) names.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return std::nullopt;
+}
+
+std::optional<Failure> FolderLock::Record(const std::vector<std::wstring>& names) {
+  std::wstring text;
+  for (const std::wstring& name : names) text += name + L"\n";
+  DWORD written = 0;
+  const DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+  if (SetFilePointer(file_.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+      !WriteFile(file_.get(), text.data(), bytes, &written, nullptr))
+    return Failure{L"could not write " + path_, GetLastError()};
+  if (written != bytes) return Failure{L"could not write " + path_, ERROR_DISK_FULL};
+  if (!SetEndOfFile(file_.get()) || !FlushFileBuffers(file_.get()))
+    return Failure{L"could not write " + path_, GetLastError()};
+  return std::nullopt;
+}

@@ -1,0 +1,44 @@
+// Runs on the same resource folder take turns through a lock file in that folder. The file
+// also records which targets a run is replacing, so that the next run can undo exactly those
+// if this one is stopped part-way.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/win32.h"
+#include "installer/resource_folder.h"
+
+inline constexpr wchar_t kLockFileName[] = L"orvex-install.lock";
+
+// How long a run waits for another one on the same folder before giving up.
+inline constexpr DWORD kLockWaitMilliseconds = 60'000;
+
+// Error code of a lock that stayed taken for the whole wait.
+inline constexpr DWORD kLockBusyCode = WAIT_TIMEOUT;
+
+// Holds the lock file open with no sharing. Closing it, or the holder's death, frees the lock.
+// Released with nothing recorded, the file is removed; with something recorded it stays for
+// the next run to act on.
+class FolderLock {
+ public:
+  FolderLock() = default;
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  ~FolderLock();
+
+  // Waits up to `wait_ms` for the lock; a lock file left by a dead run does not block.
+  std::optional<Failure> Acquire(const ResourceFolder& folder, DWORD wait_ms);
+
+  // The names recorded by a run that did not finish; empty when there are none.
+  std::optional<Failure> ReadRecord(std::vector<std::wstring>& names) const;
+  // Records `names` (none clears the record) and flushes it to disk.
+  std::optional<Failure> Record(const std::vector<std::wstring>& names);
+
+ private:
+  std::wstring path_;
+  UniqueHandle file_;
+};
