@@ -1,8 +1,11 @@
 # Picks the six payload files to embed and generates, from res/payloads.list,
-# the resource lines that embed them and the installer's catalogue rows.
+# the resource lines that embed them and the installer's catalogue rows with each file's digest.
 #
-# Sets ORVEX_PAYLOAD_FILES (full paths, in installation order) and
-# ORVEX_EMBEDDED_PAYLOAD_DIR.
+# Sets ORVEX_PAYLOAD_FILES (full paths, in installation order), ORVEX_EMBEDDED_PAYLOAD_DIR and
+# ORVEX_GENERATED_DIR.
+
+set(ORVEX_GENERATED_DIR "${CMAKE_BINARY_DIR}/generated")
+include(${CMAKE_CURRENT_LIST_DIR}/Digest.cmake)
 
 set(ORVEX_PAYLOAD_DIR "" CACHE PATH
   "Folder holding the real OCR data files; when empty, generated stand-ins are embedded")
@@ -28,6 +31,9 @@ set(ORVEX_PAYLOAD_FILES "")
 set(_resource_lines "")
 set(_catalogue_rows "")
 file(STRINGS "${PROJECT_SOURCE_DIR}/res/payloads.list" _entries REGEX "^[0-9]")
+# The digests are taken here, so configure again whenever the list or a payload changes.
+set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  "${PROJECT_SOURCE_DIR}/res/payloads.list")
 foreach(_entry IN LISTS _entries)
   if(NOT _entry MATCHES "^([0-9]+)[ \t]+([^ \t]+)[ \t]*$")
     message(FATAL_ERROR "res/payloads.list: cannot read the line '${_entry}'")
@@ -42,12 +48,13 @@ foreach(_entry IN LISTS _entries)
   if(_size EQUAL 0)
     message(FATAL_ERROR "Payload file is empty: ${_file}")
   endif()
+  set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${_file}")
+  orvex_xxh3("${_file}" _xxh3)
   list(APPEND ORVEX_PAYLOAD_FILES "${_file}")
   string(APPEND _resource_lines "${_id} RCDATA \"${_file}\"\n")
-  string(APPEND _catalogue_rows "    {${_id}, L\"${_name}\"},\n")
+  string(APPEND _catalogue_rows "    {${_id}, L\"${_name}\", 0x${_xxh3}},\n")
 endforeach()
 
-set(ORVEX_GENERATED_DIR "${CMAKE_BINARY_DIR}/generated")
 file(CONFIGURE OUTPUT "${ORVEX_GENERATED_DIR}/payloads.rc" CONTENT
   "// Generated from res/payloads.list.\n#include <winresrc.h>\nLANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US\n${_resource_lines}")
 file(CONFIGURE OUTPUT "${ORVEX_GENERATED_DIR}/payload_rows.inc" CONTENT
