@@ -128,7 +128,7 @@ class ReleaseResources : public ::testing::Test {
     std::set<ULONG_PTR> types;
     EnumResourceTypesW(
         module_,
-        [](HMODULE, LPWSTR type, LONG_PTR out) -> BOOL {
+        [](HMODULE, LPWSTR type, LONG_PTR out) CALLBACK -> BOOL {
           reinterpret_cast<std::set<ULONG_PTR>*>(out)->insert(reinterpret_cast<ULONG_PTR>(type));
           return TRUE;
         },
@@ -139,7 +139,7 @@ class ReleaseResources : public ::testing::Test {
     std::set<ULONG_PTR> names;
     EnumResourceNamesW(
         module_, type,
-        [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR out) -> BOOL {
+        [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR out) CALLBACK -> BOOL {
           reinterpret_cast<std::set<ULONG_PTR>*>(out)->insert(reinterpret_cast<ULONG_PTR>(name));
           return TRUE;
         },
@@ -150,7 +150,7 @@ class ReleaseResources : public ::testing::Test {
     std::set<WORD> languages;
     EnumResourceLanguagesW(
         module_, type, MAKEINTRESOURCEW(name),
-        [](HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR out) -> BOOL {
+        [](HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR out) CALLBACK -> BOOL {
           reinterpret_cast<std::set<WORD>*>(out)->insert(language);
           return TRUE;
         },
