@@ -27,7 +27,8 @@ if(NOT ORVEX_XXHSUM)
 endif()
 
 # XXH3-64 of FILE as 16 lower-case hex digits. The bytes go through standard input, so no path
-# needs quoting; xxhsum prints "XXH3 (stdin) = <hex>" up to 0.8.1 and "XXH3_<hex>  stdin" since.
+# needs quoting. xxhsum 0.8.1 (Debian 12) prints "XXH3 (stdin) = <hex>"; the GNU-style
+# "XXH3_<hex>  stdin" is read as well.
 function(orvex_xxh3 file out_var)
   execute_process(COMMAND "${ORVEX_XXHSUM}" -H3 INPUT_FILE "${file}"
                   OUTPUT_VARIABLE _output RESULT_VARIABLE _status ERROR_VARIABLE _error)
