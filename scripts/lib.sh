@@ -8,6 +8,7 @@ BUILD="$ROOT/build"
 # Extra package names may be given.
 ensure_packages() {
   local wanted=(cmake make python3 googletest e2fsprogs util-linux osslsigncode
+    libxxhash-dev xxhash
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     wine wine64 wine32:i386 openssl "$@")

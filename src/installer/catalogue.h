@@ -11,6 +11,9 @@ inline constexpr wchar_t kOcrResourceSubdir[] = L"IRIS_OCR\\resources\\";
 struct PayloadEntry {
   std::uint8_t resource_id;  // raw-data resource holding the file's bytes
   std::wstring file_name;    // bare name, no directory part
+  // PayloadDigest of the file's bytes, taken by the build. A row made without one carries 0,
+  // which no intact payload is expected to match.
+  std::uint64_t digest = 0;
 };
 
 using PayloadTable = std::vector<PayloadEntry>;
