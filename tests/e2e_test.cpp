@@ -16,8 +16,8 @@ struct Outcome {
 
 class InstallerProcess {
  public:
-  explicit InstallerProcess(const std::wstring& arguments = L"") {
-    const std::wstring exe = TestPath("ORVEX_TEST_INSTALLER");
+  explicit InstallerProcess(const std::wstring& arguments = L"",
+                            const std::wstring& exe = TestPath("ORVEX_TEST_INSTALLER")) {
     const std::wstring work = TestPath("ORVEX_TEST_WORK");
     static int started = 0;
     const std::wstring id =
@@ -200,6 +200,23 @@ TEST_F(HostInstalledTest, RunsStoppedPartWayAreRecoveredByTheNextRun) {
     EXPECT_EQ(outcome.exit_code, 0u) << "stopped after " << delay << " ms: " << outcome.err;
     EXPECT_EQ(Snapshot(Resources()), installed) << "stopped after " << delay << " ms";
   }
+}
+
+TEST_F(HostInstalledTest, DamagedCopyIsRefusedAndChangesNothing) {
+  RecordHost(Host());
+  WriteBytes(Resources() + L"latin.ocr", "old engine file");
+  const FolderContents before = Snapshot(Resources());
+  std::string image = ReadBytes(TestPath("ORVEX_TEST_INSTALLER"));
+  const std::string payload = ExpectedPayloads().at(L"latin.ocr");
+  const size_t at = image.find(payload.substr(0, 4096));
+  ASSERT_NE(at, std::string::npos);
+  image[at + payload.size() / 2] ^= 0x20;
+  const std::wstring copy = host_.root() + L"damaged.exe";
+  WriteBytes(copy, image);
+
+  ExpectFailure(InstallerProcess(L"", copy).Wait(), 2, Resources(),
+                L"this copy of the installer is damaged: its latin.ocr");
+  EXPECT_EQ(Snapshot(Resources()), before);
 }
 
 TEST_F(HostInstalledTest, RunsStartedTogetherTakeTurnsAndBothSucceed) {

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "installer/resource_folder.h"
+#include "payload/digest.h"
 #include "payload/writer.h"
 
 namespace {
@@ -15,11 +16,12 @@ struct Change {
   std::wstring backup;
   std::wstring absent;
   Payload payload;
+  std::uint64_t digest = 0;  // what the build recorded for the payload
   bool target_exists = false;
 };
 
 Change ChangeFor(const std::wstring& name) {
-  return {name, name + kStagedSuffix, name + kBackupSuffix, name + kAbsentSuffix, {}, false};
+  return {name, name + kStagedSuffix, name + kBackupSuffix, name + kAbsentSuffix, {}, 0, false};
 }
 
 InstallResult Unchanged(Failure cause) { return {InstallState::kUnchanged, {std::move(cause)}}; }
@@ -130,6 +132,7 @@ std::optional<Failure> PlanChanges(const ResourceFolder& folder, const PayloadTa
                                    HMODULE module, std::vector<Change>& changes) {
   for (const PayloadEntry& entry : table) {
     Change change = ChangeFor(entry.file_name);
+    change.digest = entry.digest;
     const std::wstring path = folder.path + change.target;
     if (auto failure = LoadPayload(module, entry.resource_id, path, change.payload)) return failure;
     Entry target;
@@ -167,6 +170,15 @@ InstallResult InstallChanges(const ResourceFolder& folder, FolderLock& lock,
   if (auto failure = PlanChanges(folder, table, module, changes))
     return Unchanged(std::move(*failure));
 
+  // A damaged copy of the installer must not install damaged files: every payload about to be
+  // written is checked before the folder changes at all.
+  for (const Change& change : changes) {
+    if (PayloadDigest(change.payload.bytes, change.payload.size) != change.digest) {
+      return Unchanged({L"this copy of the installer is damaged: its " + change.target +
+                            L" is not the file it was built with; get a new copy of the installer",
+                        ERROR_CRC});
+    }
+  }
   for (size_t i = 0; i < changes.size(); ++i) {
     if (auto failure = ExtractResourceToFile(changes[i].payload, folder.path + changes[i].staged)) {
       // Nothing has been replaced: the staged files are the only trace, and a later run

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "host/locator.h"
+#include "installer/long_paths.h"
 
 namespace {
 
@@ -27,6 +28,16 @@ void PrintError(const std::wstring& message) {
   WriteFile(stream, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
 }
 
+// The run works on the extended-length form of the folder, so that a path past 260 characters
+// works; messages show the folder the way the user knows it.
+std::wstring AsShown(std::wstring message, const std::wstring& used, const std::wstring& shown) {
+  if (used == shown) return message;
+  for (size_t at = message.find(used); at != std::wstring::npos;
+       at = message.find(used, at + shown.size()))
+    message.replace(at, used.size(), shown);
+  return message;
+}
+
 }  // namespace
 
 ExitCode ExitCodeFor(DWORD code) {
@@ -48,24 +59,27 @@ ExitCode ExitCodeFor(DWORD code) {
 }
 
 int RunInstaller() {
-  const std::wstring directory = GetOcrResourceDirectory(kOcrResourceSubdir);
-  if (directory.empty()) {
+  const std::wstring shown = GetOcrResourceDirectory(kOcrResourceSubdir);
+  if (shown.empty()) {
     PrintLine(kNotInstalledMessage);
     return kExitHostNotInstalled;
   }
+  const std::wstring directory = ExtendedLengthPath(shown);
+  const auto print = [&](const std::wstring& message) {
+    PrintError(AsShown(message, directory, shown));
+  };
 
   const InstallResult result =
       InstallPayloads(directory, BuildPayloadTable(), GetModuleHandleW(nullptr));
   if (result.state == InstallState::kInstalled) {
-    for (const Failure& problem : result.problems)
-      PrintError(L"warning: " + Describe(problem));
+    for (const Failure& problem : result.problems) print(L"warning: " + Describe(problem));
     PrintLine(kCompletedMessage);
     return kExitInstalled;
   }
-  for (const Failure& problem : result.problems) PrintError(Describe(problem));
-  PrintError(result.state == InstallState::kUnchanged
-                 ? L"installation failed; " + directory + L" was left unchanged"
-                 : L"installation failed and " + directory +
-                       L" could not be fully restored; run the installer again to restore it");
+  for (const Failure& problem : result.problems) print(Describe(problem));
+  print(result.state == InstallState::kUnchanged
+            ? L"installation failed; " + directory + L" was left unchanged"
+            : L"installation failed and " + directory +
+                  L" could not be fully restored; run the installer again to restore it");
   return ExitCodeFor(result.problems.front().code);
 }
