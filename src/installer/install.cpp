@@ -1,5 +1,6 @@
 #include "installer/install.h"
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -100,13 +101,13 @@ std::optional<std::vector<Failure>> UndoStoppedRun(const ResourceFolder& folder,
                                                    const PayloadTable& table) {
   std::vector<std::wstring> recorded;
   if (auto failure = lock.ReadRecord(recorded)) return std::vector<Failure>{*failure};
+  if (recorded.empty()) return std::nullopt;
+  // Only the table's own names are ever acted on, whatever the record says.
   std::vector<std::wstring> names;
   for (const PayloadEntry& entry : table) {
-    for (const std::wstring& name : recorded) {
-      if (name == entry.file_name) names.push_back(name);
-    }
+    if (std::find(recorded.begin(), recorded.end(), entry.file_name) != recorded.end())
+      names.push_back(entry.file_name);
   }
-  if (recorded.empty()) return std::nullopt;
   std::vector<Failure> problems = RollBack(folder, names);
   if (problems.empty()) Collect(problems, lock.Record({}));
   if (problems.empty()) return std::nullopt;
