@@ -119,6 +119,8 @@ std::optional<std::vector<Failure>> UndoStoppedRun(const ResourceFolder& folder,
 // that run needs its name, and then only that run, with the reason.
 std::vector<Failure> RemoveLeftovers(const ResourceFolder& folder, const PayloadTable& table) {
   std::vector<Failure> warnings;
+  // Usually there are none, and one look at the folder says so.
+  if (!AnyEntryMatches(folder, L"*.orvex-*")) return warnings;
   for (const PayloadEntry& entry : table) {
     const Change files = ChangeFor(entry.file_name);
     for (const std::wstring* name : {&files.staged, &files.backup, &files.absent})
@@ -143,8 +145,8 @@ std::optional<Failure> PlanChanges(const ResourceFolder& folder, const PayloadTa
     change.target_exists = target.kind == EntryKind::kFile;
     if (change.target_exists) {
       bool same = false;
-      if (auto failure = HoldsExactly(path, target.handle.get(), change.payload.bytes,
-                                      change.payload.size, same))
+      if (auto failure =
+              FileHasDigest(target.handle.get(), path, change.payload.size, entry.digest, same))
         return failure;
       if (same) continue;
       if (target.read_only)

@@ -1,9 +1,5 @@
 #include "installer/resource_folder.h"
 
-#include <algorithm>
-#include <cstring>
-#include <memory>
-
 namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -46,10 +42,12 @@ std::optional<Failure> OpenResourceFolder(const std::wstring& path, ResourceFold
   folder.handle.reset(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!folder.handle) return Failure{L"could not find the resource folder " + path, GetLastError()};
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!GetFileInformationByHandle(folder.handle.get(), &info))
+  // Not GetFileInformationByHandle: it also asks for the volume, which costs Wine over a
+  // millisecond.
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  if (!GetFileInformationByHandleEx(folder.handle.get(), FileAttributeTagInfo, &tag, sizeof tag))
     return Failure{L"could not read the resource folder " + path, GetLastError()};
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+  if ((tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
     return Failure{L"could not find the resource folder " + path, ERROR_DIRECTORY};
   folder.final_path = FinalPath(folder.handle.get());
   if (!folder.final_path.empty() && folder.final_path.back() == L'\\') folder.final_path.pop_back();
@@ -81,6 +79,15 @@ std::optional<Failure> ClassifyEntry(const ResourceFolder& folder, const std::ws
   entry.read_only = (tag.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
   entry.opened_as_link = (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   return std::nullopt;
+}
+
+bool AnyEntryMatches(const ResourceFolder& folder, const wchar_t* pattern) {
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileExW((folder.path + pattern).c_str(), FindExInfoBasic, &found,
+                                         FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return GetLastError() != ERROR_FILE_NOT_FOUND;
+  FindClose(search);
+  return true;
 }
 
 std::wstring KindText(EntryKind kind) {
@@ -133,28 +140,5 @@ std::optional<Failure> MoveEntry(const ResourceFolder& folder, const std::wstrin
   // The checked handle stays open (sharing deletion) until the name has moved.
   if (!MoveFileExW(source.c_str(), target.c_str(), flags | MOVEFILE_WRITE_THROUGH))
     return Failure{L"could not move " + source + L" to " + target, GetLastError()};
-  return std::nullopt;
-}
-
-std::optional<Failure> HoldsExactly(const std::wstring& path, HANDLE file, const void* bytes,
-                                    DWORD size, bool& same) {
-  same = false;
-  LARGE_INTEGER file_size{};
-  if (!GetFileSizeEx(file, &file_size)) return Failure{L"could not read " + path, GetLastError()};
-  if (file_size.QuadPart != size) return std::nullopt;
-
-  // Read, not mapped: a read error (a share gone away) comes back as an error, not a crash.
-  constexpr DWORD kChunk = 1 << 20;
-  const std::unique_ptr<char[]> buffer(new char[kChunk]);
-  const char* expected = static_cast<const char*>(bytes);
-  for (DWORD offset = 0; offset < size;) {
-    DWORD read = 0;
-    if (!ReadFile(file, buffer.get(), std::min(kChunk, size - offset), &read, nullptr))
-      return Failure{L"could not read " + path, GetLastError()};
-    if (read == 0) return std::nullopt;  // shrunk while being read
-    if (std::memcmp(buffer.get(), expected + offset, read) != 0) return std::nullopt;
-    offset += read;
-  }
-  same = true;
   return std::nullopt;
 }

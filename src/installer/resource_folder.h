@@ -46,6 +46,10 @@ std::optional<Failure> InspectEntry(const ResourceFolder& folder, const std::wst
 std::optional<Failure> ClassifyEntry(const ResourceFolder& folder, const std::wstring& name,
                                      Entry& entry);
 
+// Whether any entry's name matches the wildcard `pattern`; true too when the folder cannot be
+// listed, so that a caller checks each name it cares about.
+bool AnyEntryMatches(const ResourceFolder& folder, const wchar_t* pattern);
+
 // "is a folder", "is a link ...": why an entry that is not a plain file was left alone.
 std::wstring KindText(EntryKind kind);
 
@@ -59,7 +63,3 @@ std::optional<Failure> RemoveEntry(const ResourceFolder& folder, const std::wstr
 // MOVEFILE_REPLACE_EXISTING in `flags`.
 std::optional<Failure> MoveEntry(const ResourceFolder& folder, const std::wstring& from,
                                  const std::wstring& to, DWORD flags);
-
-// Whether the open file holds exactly `size` bytes equal to `bytes`: sizes first, then bytes.
-std::optional<Failure> HoldsExactly(const std::wstring& path, HANDLE file, const void* bytes,
-                                    DWORD size, bool& same);
