@@ -122,7 +122,9 @@ TEST_F(InstallTest, PayloadMissingFromTheImageIsAFailure) {
 
 TEST_F(InstallTest, RepeatRunLeavesMatchingFilesAlone) {
   ASSERT_EQ(Install().state, InstallState::kInstalled);
-  Put(L"schpp.dic", "damaged");
+  std::string damaged = ExpectedPayloads().at(L"schpp.dic");
+  damaged[damaged.size() / 2] ^= 1;  // same size, one bit off
+  Put(L"schpp.dic", damaged);
   const std::map<std::wstring, FileStamp> before = Stamps();
   {
     // The host reading its data, as an application does, does not stand in the way.
