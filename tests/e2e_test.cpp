@@ -287,6 +287,13 @@ TEST_F(InstallerTest, LinksPlantedInTheFolderNeverLeadOutOfIt) {
         << outcome.err;
   EXPECT_EQ(Snapshot(outside), victims);
   EXPECT_EQ(Snapshot(folder), before);
+
+  // A link under the lock file's name that leads nowhere is named, not waited on.
+  const std::wstring broken = FixtureFolder(L"broken-lock");
+  RecordHost(broken.substr(0, broken.size() - wcslen(kOcrResourceSubdir)));
+  ExpectFailure(RunInstaller(), 2, broken,
+                broken + L"orvex-install.lock is taken by something that cannot be opened");
+  EXPECT_TRUE(Snapshot(broken).empty());
 }
 
 TEST_F(InstallerTest, AccessDeniedFailsAndLeavesTheFolderAsItWas) {

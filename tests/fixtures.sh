@@ -3,6 +3,7 @@
 #   full-disk/IRIS_OCR/resources  a 2 MiB tmpfs, too small for the payloads
 #   immutable/IRIS_OCR/resources  holds schpp.dic with the immutable attribute
 #   links/IRIS_OCR/resources      symbolic links to the files of links/outside
+#   broken-lock/IRIS_OCR/resources  a symbolic link that leads nowhere under the lock file's name
 # The first two need root. Where a step is refused this says so and goes on; the tests that need it
 # check the condition themselves and are skipped.
 # Usage: fixtures.sh setup|cleanup FOLDER
@@ -39,6 +40,8 @@ case "$action" in
       printf 'a file outside the folder, behind %s\n' "$name" >"$root/links/outside/$name"
       ln -s "../../outside/$name" "$links/$name"
     done
+    mkdir -p "$root/broken-lock/IRIS_OCR/resources"
+    ln -s ../../nowhere "$root/broken-lock/IRIS_OCR/resources/orvex-install.lock"
     ;;
   *) echo "usage: $0 setup|cleanup FOLDER" >&2; exit 2 ;;
 esac

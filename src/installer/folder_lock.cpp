@@ -6,6 +6,7 @@ constexpr DWORD kRetryMilliseconds = 50;
 // A lock file being deleted by its last holder refuses to open for a moment; refusing for
 // longer than this means the folder really refuses us.
 constexpr DWORD kDeniedMilliseconds = 2'000;
+constexpr int kVanishedTries = 20;
 
 HANDLE OpenLockFile(const std::wstring& path, DWORD disposition) {
   return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, disposition,
@@ -27,6 +28,7 @@ std::optional<Failure> FolderLock::Acquire(const ResourceFolder& folder, DWORD w
   path_ = folder.path + kLockFileName;
   const ULONGLONG start = GetTickCount64();
   ULONGLONG denied_since = 0;
+  int vanished = 0;
   for (;;) {
     // Only ever created as a new file or opened as an existing one, never created through a
     // name that is taken (a link planted there, say).
@@ -35,6 +37,13 @@ std::optional<Failure> FolderLock::Acquire(const ResourceFolder& folder, DWORD w
     if (!file_ && code == ERROR_FILE_EXISTS) {
       file_.reset(OpenLockFile(path_, OPEN_EXISTING));
       code = GetLastError();
+      // Taken, yet not there to open: once is another run removing it, every time is a link
+      // that leads nowhere.
+      if (code == ERROR_FILE_NOT_FOUND && ++vanished == kVanishedTries)
+        return Failure{path_ +
+                           L" is taken by something that cannot be opened, such as a "
+                           L"broken link; remove it",
+                       0};
     }
     if (file_) break;
     const ULONGLONG now = GetTickCount64();
