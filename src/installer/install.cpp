@@ -172,6 +172,7 @@ InstallResult InstallChanges(const ResourceFolder& folder, FolderLock& lock,
   std::vector<Change> changes;
   if (auto failure = PlanChanges(folder, table, module, changes))
     return Unchanged(std::move(*failure));
+  if (changes.empty()) return {};
 
   // A damaged copy of the installer must not install damaged files: every payload about to be
   // written is checked before the folder changes at all.
@@ -190,7 +191,6 @@ InstallResult InstallChanges(const ResourceFolder& folder, FolderLock& lock,
       return Unchanged(std::move(*failure));
     }
   }
-  if (changes.empty()) return {};
 
   // From the record on, a stopped run is undone by the next one; clearing it commits the set.
   if (auto failure = lock.Record(TargetsOf(changes))) return Undo(*failure, folder, lock, changes);
