@@ -4,6 +4,7 @@
 #include "host/locator.h"
 #include "host/win32.h"
 #include "installer/catalogue.h"
+#include "installer/folder_lock.h"
 #include "support.h"
 
 namespace {
@@ -236,8 +237,8 @@ TEST_F(HostInstalledTest, RunsStartedTogetherTakeTurnsAndBothSucceed) {
 
 TEST_F(HostInstalledTest, ARunWaitsWhileAnotherHoldsTheFolder) {
   RecordHost(Host());
-  UniqueHandle other_run(CreateFileW((Resources() + L"orvex-install.lock").c_str(), GENERIC_WRITE,
-                                     0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  UniqueHandle other_run(CreateFileW((Resources() + kLockFileName).c_str(), GENERIC_WRITE, 0,
+                                     nullptr, CREATE_ALWAYS, 0, nullptr));
   ASSERT_TRUE(other_run);
   InstallerProcess waiting;
   EXPECT_FALSE(waiting.HasEnded(1'000));
@@ -292,7 +293,7 @@ TEST_F(InstallerTest, LinksPlantedInTheFolderNeverLeadOutOfIt) {
   const std::wstring broken = FixtureFolder(L"broken-lock");
   RecordHost(broken.substr(0, broken.size() - wcslen(kOcrResourceSubdir)));
   ExpectFailure(RunInstaller(), 2, broken,
-                broken + L"orvex-install.lock is taken by something that cannot be opened");
+                broken + kLockFileName + L" is taken by something that cannot be opened");
   EXPECT_TRUE(Snapshot(broken).empty());
 }
 
