@@ -3,10 +3,9 @@
 namespace {
 
 constexpr DWORD kRetryMilliseconds = 50;
-// A lock file being deleted by its last holder refuses to open for a moment; refusing for
-// longer than this means the folder really refuses us.
-constexpr DWORD kDeniedMilliseconds = 2'000;
 constexpr int kVanishedTries = 20;
+// First line of a record of targets scheduled for the next restart; no file name has "<".
+constexpr wchar_t kRestartLine[] = L"<next restart>";
 
 HANDLE OpenLockFile(const std::wstring& path, DWORD disposition) {
   return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, disposition,
@@ -15,48 +14,42 @@ HANDLE OpenLockFile(const std::wstring& path, DWORD disposition) {
 
 }  // namespace
 
-FolderLock::~FolderLock() {
+void FolderLock::Release() {
   if (!file_) return;
   LARGE_INTEGER size{};
   if (GetFileSizeEx(file_.get(), &size) && size.QuadPart == 0) {
     FILE_DISPOSITION_INFO disposition{TRUE};
     SetFileInformationByHandle(file_.get(), FileDispositionInfo, &disposition, sizeof disposition);
   }
+  file_.reset();
 }
 
 std::optional<Failure> FolderLock::Acquire(const ResourceFolder& folder, DWORD wait_ms) {
   path_ = folder.path + kLockFileName;
   const ULONGLONG start = GetTickCount64();
-  ULONGLONG denied_since = 0;
   int vanished = 0;
   for (;;) {
     // Only ever created as a new file or opened as an existing one, never created through a
     // name that is taken (a link planted there, say).
     file_.reset(OpenLockFile(path_, CREATE_NEW));
-    DWORD code = GetLastError();
-    if (!file_ && code == ERROR_FILE_EXISTS) {
+    SystemError error = LastSystemError();
+    if (!file_ && error.code == ERROR_FILE_EXISTS) {
       file_.reset(OpenLockFile(path_, OPEN_EXISTING));
-      code = GetLastError();
+      error = LastSystemError();
       // Taken, yet not there to open: once is another run removing it, every time is a link
       // that leads nowhere.
-      if (code == ERROR_FILE_NOT_FOUND && ++vanished == kVanishedTries)
+      if (error.code == ERROR_FILE_NOT_FOUND && ++vanished == kVanishedTries)
         return Failure{path_ +
                            L" is taken by something that cannot be opened, such as a "
                            L"broken link; remove it",
                        0};
     }
     if (file_) break;
-    const ULONGLONG now = GetTickCount64();
-    if (code == ERROR_ACCESS_DENIED) {
-      if (denied_since == 0) denied_since = now;
-      if (now - denied_since >= kDeniedMilliseconds)
-        return Failure{L"could not lock the resource folder with " + path_, code};
-    } else if (code == ERROR_SHARING_VIOLATION || code == ERROR_FILE_NOT_FOUND) {
-      denied_since = 0;
-    } else {
-      return Failure{L"could not lock the resource folder with " + path_, code};
-    }
-    if (now - start >= wait_ms) {
+    // Held by another run, or by another program for a moment, or being removed by the run
+    // before: worth waiting for. Anything else, a lack of rights above all, is final at once.
+    if (error.code != ERROR_FILE_NOT_FOUND && !HeldForNow(error))
+      return Failure{L"could not lock the resource folder with " + path_, error.code};
+    if (GetTickCount64() - start >= wait_ms) {
       return Failure{L"another installation is in progress in " + folder.path +
                          L" and did not finish within " + DecimalText(wait_ms / 1000) + L" seconds",
                      kLockBusyCode};
@@ -74,8 +67,9 @@ std::optional<Failure> FolderLock::Acquire(const ResourceFolder& folder, DWORD w
   return failure;
 }
 
-std::optional<Failure> FolderLock::ReadRecord(std::vector<std::wstring>& names) const {
-  names.clear();
+std::optional<Failure> FolderLock::ReadRecord(RunRecord& record) const {
+  record = RunRecord{};
+  std::vector<std::wstring>& names = record.names;
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(file_.get(), &size))
     return Failure{L"could not read " + path_, GetLastError()};
@@ -95,12 +89,15 @@ std::optional<Failure> FolderLock::ReadRecord(std::vector<std::wstring>& names) 
     if (end > start) names.push_back(text.substr(start, end - start));
     start = end + 1;
   }
+  record.for_restart = !names.empty() && names.front() == kRestartLine;
+  if (record.for_restart) names.erase(names.begin());
   return std::nullopt;
 }
 
-std::optional<Failure> FolderLock::Record(const std::vector<std::wstring>& names) {
+std::optional<Failure> FolderLock::Record(const RunRecord& record) {
   std::wstring text;
-  for (const std::wstring& name : names) text += name + L"\n";
+  if (record.for_restart && !record.names.empty()) text = std::wstring(kRestartLine) + L"\n";
+  for (const std::wstring& name : record.names) text += name + L"\n";
   DWORD written = 0;
   const DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
   if (SetFilePointer(file_.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||

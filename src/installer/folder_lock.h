@@ -1,6 +1,6 @@
 // Runs on the same resource folder take turns through a lock file in that folder. The file
 // also records which targets a run is replacing, so that the next run can undo exactly those
-// if this one is stopped part-way.
+// if this one is stopped part-way, or whose replacement it scheduled for the next restart.
 #pragma once
 
 #include <windows.h>
@@ -20,6 +20,14 @@ inline constexpr DWORD kLockWaitMilliseconds = 60'000;
 // Error code of a lock that stayed taken for the whole wait.
 inline constexpr DWORD kLockBusyCode = WAIT_TIMEOUT;
 
+// What a run leaves in the lock file for the runs after it.
+struct RunRecord {
+  // The targets being replaced: a run that stops before it clears them is undone by the next.
+  // With `for_restart`, the targets whose new files wait beside them for the next restart.
+  std::vector<std::wstring> names;
+  bool for_restart = false;
+};
+
 // Holds the lock file open with no sharing. Closing it, or the holder's death, frees the lock.
 // Released with nothing recorded, the file is removed; with something recorded it stays for
 // the next run to act on.
@@ -28,15 +36,17 @@ class FolderLock {
   FolderLock() = default;
   FolderLock(const FolderLock&) = delete;
   FolderLock& operator=(const FolderLock&) = delete;
-  ~FolderLock();
+  ~FolderLock() { Release(); }
 
   // Waits up to `wait_ms` for the lock; a lock file left by a dead run does not block.
   std::optional<Failure> Acquire(const ResourceFolder& folder, DWORD wait_ms);
+  // Lets the next run in; the file goes unless something is recorded in it.
+  void Release();
 
-  // The names recorded by a run that did not finish; empty when there are none.
-  std::optional<Failure> ReadRecord(std::vector<std::wstring>& names) const;
-  // Records `names` (none clears the record) and flushes it to disk.
-  std::optional<Failure> Record(const std::vector<std::wstring>& names);
+  // What an earlier run left recorded; no names when there is nothing.
+  std::optional<Failure> ReadRecord(RunRecord& record) const;
+  // Records `record` (no names clears it) and flushes it to disk.
+  std::optional<Failure> Record(const RunRecord& record);
 
  private:
   std::wstring path_;

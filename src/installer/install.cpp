@@ -4,7 +4,7 @@
 #include <optional>
 #include <utility>
 
-#include "installer/resource_folder.h"
+#include "installer/leftovers.h"
 #include "payload/digest.h"
 #include "payload/writer.h"
 
@@ -25,28 +25,41 @@ Change ChangeFor(const std::wstring& name) {
   return {name, name + kStagedSuffix, name + kBackupSuffix, name + kAbsentSuffix, {}, 0, false};
 }
 
+std::vector<std::wstring> TargetsOf(const std::vector<Change>& changes) {
+  std::vector<std::wstring> names;
+  for (const Change& change : changes) names.push_back(change.target);
+  return names;
+}
+
+// The table's names among `names`, in the table's order: nothing else is ever acted on,
+// whatever a record says.
+std::vector<std::wstring> TableNamesAmong(const PayloadTable& table,
+                                          const std::vector<std::wstring>& names) {
+  std::vector<std::wstring> found;
+  for (const PayloadEntry& entry : table) {
+    if (std::find(names.begin(), names.end(), entry.file_name) != names.end())
+      found.push_back(entry.file_name);
+  }
+  return found;
+}
+
+// The renames that put the staged files of `names` in place at the next restart.
+std::vector<BootRename> BootRenamesOf(const ResourceFolder& folder,
+                                      const std::vector<std::wstring>& names) {
+  std::vector<BootRename> renames;
+  for (const std::wstring& name : names)
+    renames.push_back({folder.path + ChangeFor(name).staged, folder.path + name});
+  return renames;
+}
+
 InstallResult Unchanged(Failure cause) { return {InstallState::kUnchanged, {std::move(cause)}}; }
 
 void Collect(std::vector<Failure>& problems, std::optional<Failure> failure) {
   if (failure) problems.push_back(std::move(*failure));
 }
 
-// Moves the target aside (or marks that there was none), then puts the staged file in its
-// place. The working names are free: leftovers were cleared before staging began.
-std::optional<Failure> Replace(const ResourceFolder& folder, const Change& change) {
-  if (change.target_exists) {
-    if (auto failure = MoveEntry(folder, change.target, change.backup, 0)) return failure;
-  } else {
-    UniqueHandle marker(CreateFileW((folder.path + change.absent).c_str(), GENERIC_WRITE, 0,
-                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!marker) return Failure{L"could not create " + folder.path + change.absent, GetLastError()};
-  }
-  return MoveEntry(folder, change.staged, change.target, 0);
-}
-
 // Puts back every listed target whose replacement had begun, then removes the staged files.
-std::vector<Failure> RollBack(const ResourceFolder& folder,
-                              const std::vector<std::wstring>& names) {
+std::vector<Failure> RollBack(ResourceFolder& folder, const std::vector<std::wstring>& names) {
   std::vector<Failure> problems;
   for (const std::wstring& name : names) {
     const Change files = ChangeFor(name);
@@ -76,16 +89,12 @@ std::vector<Failure> RollBack(const ResourceFolder& folder,
   return problems;
 }
 
-std::vector<std::wstring> TargetsOf(const std::vector<Change>& changes) {
-  std::vector<std::wstring> names;
-  for (const Change& change : changes) names.push_back(change.target);
-  return names;
-}
-
 // Undoes this run's replacements; the record is cleared only once they are all undone, so
-// that otherwise the next run finishes the undo.
-InstallResult Undo(Failure cause, const ResourceFolder& folder, FolderLock& lock,
-                   const std::vector<Change>& changes) {
+// that otherwise the next run finishes the undo. An undo waits for momentary holders afresh:
+// the run's own waiting must not leave it half done.
+InstallResult Undo(Failure cause, ResourceFolder& folder, FolderLock& lock,
+                   const std::vector<Change>& changes, const InstallSettings& settings) {
+  folder.holder_wait_ms = settings.holder_wait_ms;
   InstallResult result = Unchanged(std::move(cause));
   std::vector<Failure> problems = RollBack(folder, TargetsOf(changes));
   if (problems.empty()) Collect(problems, lock.Record({}));
@@ -97,53 +106,44 @@ InstallResult Undo(Failure cause, const ResourceFolder& folder, FolderLock& lock
 }
 
 // A run stopped while replacing left its record: undo exactly the targets it names.
-std::optional<std::vector<Failure>> UndoStoppedRun(const ResourceFolder& folder, FolderLock& lock,
-                                                   const PayloadTable& table) {
-  std::vector<std::wstring> recorded;
-  if (auto failure = lock.ReadRecord(recorded)) return std::vector<Failure>{*failure};
-  if (recorded.empty()) return std::nullopt;
-  // Only the table's own names are ever acted on, whatever the record says.
-  std::vector<std::wstring> names;
-  for (const PayloadEntry& entry : table) {
-    if (std::find(recorded.begin(), recorded.end(), entry.file_name) != recorded.end())
-      names.push_back(entry.file_name);
-  }
+std::optional<std::vector<Failure>> UndoStoppedRun(ResourceFolder& folder, FolderLock& lock,
+                                                   const std::vector<std::wstring>& names) {
+  if (names.empty()) return std::nullopt;
   std::vector<Failure> problems = RollBack(folder, names);
   if (problems.empty()) Collect(problems, lock.Record({}));
   if (problems.empty()) return std::nullopt;
   return problems;
 }
 
-// Working files no run is using any more: of a finished run, or of one stopped before it
-// began replacing. One that cannot be removed is only a warning; it stops a later run only if
-// that run needs its name, and then only that run, with the reason.
-std::vector<Failure> RemoveLeftovers(const ResourceFolder& folder, const PayloadTable& table) {
-  std::vector<Failure> warnings;
-  // Usually there are none, and one look at the folder says so.
-  if (!AnyEntryMatches(folder, L"*.orvex-*")) return warnings;
-  for (const PayloadEntry& entry : table) {
-    const Change files = ChangeFor(entry.file_name);
-    for (const std::wstring* name : {&files.staged, &files.backup, &files.absent})
-      Collect(warnings, RemoveEntry(folder, *name));
-  }
-  return warnings;
+// A run that stops before replacing anything removes the first `staged` staged files, and so
+// leaves the folder as it was; a later run clears whatever of them stays.
+InstallResult Unstage(Failure cause, ResourceFolder& folder, const std::vector<Change>& changes,
+                      size_t staged, const InstallSettings& settings) {
+  folder.holder_wait_ms = settings.holder_wait_ms;
+  for (size_t i = 0; i < staged; ++i) RemoveEntry(folder, changes[i].staged);
+  return Unchanged(std::move(cause));
 }
 
 // Which targets need writing. A target that already holds its payload is left alone; one
-// that is not a plain file, or is read-only, stops the run before anything changes.
-std::optional<Failure> PlanChanges(const ResourceFolder& folder, const PayloadTable& table,
+// that is not a plain file, or is read-only, stops the run before anything changes. One that
+// another program keeps from being read at all has to be written.
+std::optional<Failure> PlanChanges(ResourceFolder& folder, const PayloadTable& table,
                                    HMODULE module, std::vector<Change>& changes) {
+  changes.clear();
   for (const PayloadEntry& entry : table) {
     Change change = ChangeFor(entry.file_name);
     change.digest = entry.digest;
     const std::wstring path = folder.path + change.target;
     if (auto failure = LoadPayload(module, entry.resource_id, path, change.payload)) return failure;
     Entry target;
-    if (auto failure = InspectEntry(folder, change.target, GENERIC_READ, target)) return failure;
+    if (auto failure = InspectEntry(folder, change.target, GENERIC_READ, target)) {
+      if (!IsInUse(failure->code)) return failure;
+      target.kind = EntryKind::kFile;
+    }
     if (target.kind != EntryKind::kAbsent && target.kind != EntryKind::kFile)
       return Failure{path + L" " + KindText(target.kind) + L"; it was left alone", 0};
     change.target_exists = target.kind == EntryKind::kFile;
-    if (change.target_exists) {
+    if (target.handle) {
       bool same = false;
       if (auto failure =
               FileHasDigest(target.handle.get(), path, change.payload.size, entry.digest, same))
@@ -152,74 +152,216 @@ std::optional<Failure> PlanChanges(const ResourceFolder& folder, const PayloadTa
       if (target.read_only)
         return Failure{path + L" is read-only, so it was not overwritten", ERROR_ACCESS_DENIED};
     }
-    // A leftover that could not be cleared under a name this change needs stops the run now,
-    // and keeps a later undo from mistaking it for this run's own.
-    const std::wstring& aside = change.target_exists ? change.backup : change.absent;
-    for (const std::wstring* name : {&std::as_const(change.staged), &aside}) {
-      Entry leftover;
-      if (auto failure = InspectEntry(folder, *name, 0, leftover)) return failure;
-      if (leftover.kind != EntryKind::kAbsent)
-        return Failure{folder.path + *name + L" is in the way of replacing " + path, 0};
-    }
     changes.push_back(std::move(change));
   }
   return std::nullopt;
 }
 
+// A leftover that could not be cleared under a name a change needs stops the run now, and
+// keeps a later undo from mistaking it for this run's own.
+std::optional<Failure> CheckWorkingNames(ResourceFolder& folder,
+                                         const std::vector<Change>& changes) {
+  for (const Change& change : changes) {
+    const std::wstring& aside = change.target_exists ? change.backup : change.absent;
+    for (const std::wstring* name : {&change.staged, &aside}) {
+      Entry leftover;
+      if (auto failure = InspectEntry(folder, *name, 0, leftover)) return failure;
+      if (leftover.kind != EntryKind::kAbsent)
+        return Failure{
+            folder.path + *name + L" is in the way of replacing " + folder.path + change.target, 0};
+    }
+  }
+  return std::nullopt;
+}
+
+// A damaged copy of the installer must not install damaged files: every payload about to be
+// written is checked before the folder changes at all.
+std::optional<Failure> CheckPayloads(const std::vector<Change>& changes) {
+  for (const Change& change : changes) {
+    if (PayloadDigest(change.payload.bytes, change.payload.size) != change.digest) {
+      return Failure{L"this copy of the installer is damaged: its " + change.target +
+                         L" is not the file it was built with; get a new copy of the installer",
+                     ERROR_CRC};
+    }
+  }
+  return std::nullopt;
+}
+
+// Writes every staged file, flushed; `staged` counts those that exist, whole or not.
+std::optional<Failure> Stage(ResourceFolder& folder, const std::vector<Change>& changes,
+                             size_t& staged) {
+  staged = 0;
+  for (const Change& change : changes) {
+    UniqueHandle file;
+    if (auto failure = CreateEntry(folder, change.staged, GENERIC_WRITE, file)) return failure;
+    ++staged;
+    if (auto failure =
+            ExtractResourceToFile(change.payload, std::move(file), folder.path + change.staged))
+      return failure;
+  }
+  return std::nullopt;
+}
+
+// Whether the staged files of `changes` are there and hold their payloads.
+bool StagedFilesHold(ResourceFolder& folder, const std::vector<Change>& changes) {
+  for (const Change& change : changes) {
+    Entry staged;
+    bool same = false;
+    if (InspectEntry(folder, change.staged, GENERIC_READ, staged) ||
+        staged.kind != EntryKind::kFile ||
+        FileHasDigest(staged.handle.get(), folder.path + change.staged, change.payload.size,
+                      change.digest, same) ||
+        !same)
+      return false;
+  }
+  return true;
+}
+
+// Opens every target that is to be moved aside, before any is moved: one that another program
+// keeps open stops the run here, with nothing replaced.
+std::optional<Failure> OpenTargets(ResourceFolder& folder, const std::vector<Change>& changes,
+                                   std::vector<Entry>& targets) {
+  targets.clear();
+  targets.resize(changes.size());
+  for (size_t i = 0; i < changes.size(); ++i) {
+    if (!changes[i].target_exists) continue;
+    if (auto failure = OpenToMove(folder, changes[i].target, targets[i])) {
+      if (failure->code != ERROR_SUCCESS)
+        failure->what = L"could not replace " + folder.path + changes[i].target;
+      return failure;
+    }
+  }
+  return std::nullopt;
+}
+
+// Moves each opened target aside (or marks that there was none), then puts the staged file in
+// its place. The working names are free: leftovers were cleared before staging began.
+std::optional<Failure> ReplaceAll(ResourceFolder& folder, const std::vector<Change>& changes,
+                                  std::vector<Entry>& targets) {
+  for (size_t i = 0; i < changes.size(); ++i) {
+    const Change& change = changes[i];
+    if (change.target_exists) {
+      if (auto failure = MoveOpened(folder, targets[i], change.target, change.backup, 0))
+        return failure;
+    } else {
+      UniqueHandle marker;
+      if (auto failure = CreateEntry(folder, change.absent, GENERIC_WRITE, marker)) return failure;
+    }
+    if (auto failure = MoveEntry(folder, change.staged, change.target, 0)) return failure;
+  }
+  return std::nullopt;
+}
+
+// A target stays in use: the new set, staged and flushed, replaces the old at the next
+// restart, all of it at once, before any program can open the files. Until then the folder
+// holds the old set. Where the system does not let this run schedule that, nothing changes.
+InstallResult ScheduleForRestart(Failure in_use, ResourceFolder& folder, FolderLock& lock,
+                                 const std::vector<Change>& changes,
+                                 const InstallSettings& settings) {
+  // Recorded first: a run stopped before the schedule is written leaves a record that the
+  // next run finds nothing scheduled for, and clears.
+  std::optional<Failure> failure = lock.Record({TargetsOf(changes), true});
+  if (!failure)
+    failure = ScheduleRenames(settings.restart_renames, BootRenamesOf(folder, TargetsOf(changes)));
+  if (!failure) return {InstallState::kScheduled, {std::move(in_use)}};
+  InstallResult result = Unstage(std::move(in_use), folder, changes, changes.size(), settings);
+  result.problems.push_back(std::move(*failure));
+  Collect(result.problems, lock.Record({}));
+  return result;
+}
+
+// A run before the restart that an earlier run scheduled the new set for. While a target is
+// still in use, and the staged files still hold this installer's payloads for exactly the
+// targets that differ, the schedule stands and the run says so again, touching nothing.
+// Otherwise the schedule is cancelled first, so that the restart puts nothing in place, and
+// the run goes on as any other: it installs now, or schedules afresh.
+std::optional<InstallResult> KeepPendingRestart(ResourceFolder& folder, FolderLock& lock,
+                                                const PayloadTable& table, HMODULE module,
+                                                const std::vector<std::wstring>& names,
+                                                const InstallSettings& settings) {
+  const std::vector<BootRename> renames = BootRenamesOf(folder, names);
+  size_t scheduled = 0;
+  if (auto failure = CountScheduled(settings.restart_renames, renames, scheduled))
+    return Unchanged(std::move(*failure));
+  if (scheduled > 0 && scheduled == renames.size()) {
+    std::vector<Change> changes;
+    if (auto failure = PlanChanges(folder, table, module, changes))
+      return Unchanged(std::move(*failure));
+    std::vector<Entry> targets;
+    if (TargetsOf(changes) == names && StagedFilesHold(folder, changes)) {
+      std::optional<Failure> failure = OpenTargets(folder, changes, targets);
+      if (failure && IsInUse(failure->code))
+        return InstallResult{InstallState::kScheduled, {std::move(*failure)}};
+    }
+  }
+  if (scheduled > 0) {
+    if (auto failure = CancelRenames(settings.restart_renames, renames))
+      return Unchanged(std::move(*failure));
+  }
+  if (auto failure = lock.Record({})) return Unchanged(std::move(*failure));
+  return std::nullopt;
+}
+
 // The run, once the folder is locked and the working names are clear.
-InstallResult InstallChanges(const ResourceFolder& folder, FolderLock& lock,
-                             const PayloadTable& table, HMODULE module) {
+InstallResult InstallChanges(ResourceFolder& folder, FolderLock& lock, const PayloadTable& table,
+                             HMODULE module, const InstallSettings& settings,
+                             Leftovers& leftovers) {
   std::vector<Change> changes;
   if (auto failure = PlanChanges(folder, table, module, changes))
     return Unchanged(std::move(*failure));
   if (changes.empty()) return {};
+  if (auto failure = CheckWorkingNames(folder, changes)) return Unchanged(std::move(*failure));
+  if (auto failure = CheckPayloads(changes)) return Unchanged(std::move(*failure));
 
-  // A damaged copy of the installer must not install damaged files: every payload about to be
-  // written is checked before the folder changes at all.
-  for (const Change& change : changes) {
-    if (PayloadDigest(change.payload.bytes, change.payload.size) != change.digest) {
-      return Unchanged({L"this copy of the installer is damaged: its " + change.target +
-                            L" is not the file it was built with; get a new copy of the installer",
-                        ERROR_CRC});
-    }
-  }
-  for (size_t i = 0; i < changes.size(); ++i) {
-    if (auto failure = ExtractResourceToFile(changes[i].payload, folder.path + changes[i].staged)) {
-      // Nothing has been replaced: the staged files are the only trace, and a later run
-      // clears whatever of them is left.
-      for (size_t j = 0; j <= i; ++j) RemoveEntry(folder, changes[j].staged);
-      return Unchanged(std::move(*failure));
-    }
+  size_t staged = 0;
+  if (auto failure = Stage(folder, changes, staged))
+    return Unstage(std::move(*failure), folder, changes, staged, settings);
+  std::vector<Entry> targets;
+  if (auto failure = OpenTargets(folder, changes, targets)) {
+    targets.clear();
+    if (IsInUse(failure->code))
+      return ScheduleForRestart(std::move(*failure), folder, lock, changes, settings);
+    return Unstage(std::move(*failure), folder, changes, changes.size(), settings);
   }
 
   // From the record on, a stopped run is undone by the next one; clearing it commits the set.
-  if (auto failure = lock.Record(TargetsOf(changes))) return Undo(*failure, folder, lock, changes);
-  for (const Change& change : changes) {
-    if (auto failure = Replace(folder, change)) return Undo(*failure, folder, lock, changes);
-  }
-  if (auto failure = lock.Record({})) return Undo(*failure, folder, lock, changes);
+  std::optional<Failure> failure = lock.Record({TargetsOf(changes)});
+  if (!failure) failure = ReplaceAll(folder, changes, targets);
+  if (!failure) failure = lock.Record({});
+  targets.clear();
+  if (failure) return Undo(std::move(*failure), folder, lock, changes, settings);
 
-  InstallResult result;
   for (const Change& change : changes)
-    Collect(result.problems,
-            RemoveEntry(folder, change.target_exists ? change.backup : change.absent));
-  return result;
+    leftovers.Remove(folder, change.target_exists ? change.backup : change.absent);
+  return {};
 }
 
 }  // namespace
 
 InstallResult InstallPayloads(const std::wstring& directory, const PayloadTable& table,
-                              HMODULE module, DWORD lock_wait_ms) {
+                              HMODULE module, const InstallSettings& settings) {
   ResourceFolder folder;
   if (auto failure = OpenResourceFolder(directory, folder)) return Unchanged(std::move(*failure));
+  folder.holder_wait_ms = settings.holder_wait_ms;
   FolderLock lock;
-  if (auto failure = lock.Acquire(folder, lock_wait_ms)) return Unchanged(std::move(*failure));
+  if (auto failure = lock.Acquire(folder, settings.lock_wait_ms))
+    return Unchanged(std::move(*failure));
 
-  if (auto problems = UndoStoppedRun(folder, lock, table))
+  RunRecord record;
+  if (auto failure = lock.ReadRecord(record)) return {InstallState::kInconsistent, {*failure}};
+  const std::vector<std::wstring> recorded = TableNamesAmong(table, record.names);
+  if (record.for_restart) {
+    if (auto pending = KeepPendingRestart(folder, lock, table, module, recorded, settings))
+      return std::move(*pending);
+  } else if (auto problems = UndoStoppedRun(folder, lock, recorded)) {
     return {InstallState::kInconsistent, std::move(*problems)};
-  std::vector<Failure> leftovers = RemoveLeftovers(folder, table);
-  InstallResult result = InstallChanges(folder, lock, table, module);
+  }
+
+  Leftovers leftovers;
+  RemoveLeftovers(folder, table, leftovers);
+  InstallResult result = InstallChanges(folder, lock, table, module, settings, leftovers);
+  if (result.state == InstallState::kInstalled) ConfirmNothingLeft(folder, table, lock, leftovers);
   // Leftovers that stay are told after the outcome's own problems: they may explain a failure.
-  for (Failure& leftover : leftovers) result.problems.push_back(std::move(leftover));
+  for (Failure& warning : leftovers.warnings()) result.problems.push_back(std::move(warning));
   return result;
 }

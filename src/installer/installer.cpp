@@ -41,13 +41,10 @@ std::wstring AsShown(std::wstring message, const std::wstring& used, const std::
 }  // namespace
 
 ExitCode ExitCodeFor(DWORD code) {
+  if (IsInUse(code)) return kExitFileInUse;
   switch (code) {
     case ERROR_ACCESS_DENIED:
       return kExitAccessDenied;
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-    case ERROR_USER_MAPPED_FILE:
-      return kExitFileInUse;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
       return kExitDiskFull;
@@ -71,8 +68,12 @@ int RunInstaller() {
 
   const InstallResult result =
       InstallPayloads(directory, BuildPayloadTable(), GetModuleHandleW(nullptr));
-  if (result.state == InstallState::kInstalled) {
+  if (result.state == InstallState::kInstalled || result.state == InstallState::kScheduled) {
     for (const Failure& problem : result.problems) print(L"warning: " + Describe(problem));
+    if (result.state == InstallState::kScheduled) {
+      PrintLine(kRestartMessage);
+      return kExitRestartRequired;
+    }
     PrintLine(kCompletedMessage);
     return kExitInstalled;
   }

@@ -14,14 +14,20 @@ enum ExitCode : int {
   kExitFileInUse = 4,
   kExitDiskFull = 5,
   kExitBusy = 6,  // another installation into the same folder did not finish in time
+  // The new set replaces the old at the next restart: the code Windows Installer uses, which
+  // deployment tools take as success with a restart to come.
+  kExitRestartRequired = ERROR_SUCCESS_REBOOT_REQUIRED,
 };
 
 inline constexpr char kCompletedMessage[] = "installation has been completed";
+inline constexpr char kRestartMessage[] =
+    "installation will be completed when the computer restarts";
 inline constexpr char kNotInstalledMessage[] = "Orvex Pro is not installed";
 
 // The exit status for a run whose first failure had this Win32 error code.
 ExitCode ExitCodeFor(DWORD code);
 
-// The whole run. Prints one line to standard output on success or when the host is not
-// installed; on failure prints one line per problem to standard error instead.
+// The whole run. Prints one line to standard output on success, when the installation waits
+// for a restart, or when the host is not installed; on failure prints one line per problem to
+// standard error instead.
 int RunInstaller();

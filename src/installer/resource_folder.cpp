@@ -1,8 +1,46 @@
 #include "installer/resource_folder.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// What an access denial hides: these two come from another program, not from the folder's
+// permissions.
+constexpr LONG kStatusDeletePending = static_cast<LONG>(0xC0000056);
+constexpr LONG kStatusCannotDelete = static_cast<LONG>(0xC0000121);
+
+constexpr DWORD kFirstPauseMilliseconds = 10;
+constexpr DWORD kLongestPauseMilliseconds = 100;
+
+// ntdll keeps the status behind the last error; it is looked up once, at start-up, so that the
+// look-up itself cannot overwrite a status about to be read.
+using LastStatusFunction = LONG(WINAPI*)();
+const LastStatusFunction kLastStatus = reinterpret_cast<LastStatusFunction>(
+    reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetLastNtStatus")));
+
+// Makes `attempt` (true on success, the error left for LastSystemError otherwise) until it
+// succeeds, fails for a reason `held_for_now` does not put down to a momentary holder, or the
+// folder's wait for holders is spent; returns the last error, if any. Nothing waits, and no
+// call is added, when nobody holds anything.
+template <typename Attempt, typename Judge>
+std::optional<SystemError> Patiently(ResourceFolder& folder, Attempt attempt, Judge held_for_now) {
+  for (DWORD pause = kFirstPauseMilliseconds;;
+       pause = std::min(2 * pause, kLongestPauseMilliseconds)) {
+    if (attempt()) return std::nullopt;
+    const SystemError error = LastSystemError();
+    if (folder.holder_wait_ms == 0 || !held_for_now(error)) return error;
+    const DWORD wait = std::min(pause, folder.holder_wait_ms);
+    Sleep(wait);
+    folder.holder_wait_ms -= wait;
+  }
+}
+
+template <typename Attempt>
+std::optional<SystemError> Patiently(ResourceFolder& folder, Attempt attempt) {
+  return Patiently(folder, attempt, HeldForNow);
+}
 
 std::wstring FinalPath(HANDLE handle) {
   std::wstring path(MAX_PATH, L'\0');
@@ -16,11 +54,6 @@ std::wstring FinalPath(HANDLE handle) {
     }
     path.resize(length);
   }
-}
-
-bool SameName(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
-                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 // Where the system allows opening a link as itself, the attributes say so. Elsewhere (Wine
@@ -54,17 +87,48 @@ std::optional<Failure> OpenResourceFolder(const std::wstring& path, ResourceFold
   return std::nullopt;
 }
 
-std::optional<Failure> InspectEntry(const ResourceFolder& folder, const std::wstring& name,
-                                    DWORD access, Entry& entry) {
+SystemError LastSystemError() {
+  SystemError error{GetLastError(), 0};
+  if (error.code == ERROR_ACCESS_DENIED && kLastStatus != nullptr) error.status = kLastStatus();
+  return error;
+}
+
+bool HeldForNow(const SystemError& error) {
+  switch (error.code) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return true;
+    case ERROR_ACCESS_DENIED:
+      return error.status == kStatusDeletePending || error.status == kStatusCannotDelete;
+    default:
+      return false;
+  }
+}
+
+bool SameName(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool IsInUse(DWORD code) {
+  return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION ||
+         code == ERROR_USER_MAPPED_FILE;
+}
+
+std::optional<Failure> InspectEntry(ResourceFolder& folder, const std::wstring& name, DWORD access,
+                                    Entry& entry) {
   const std::wstring path = folder.path + name;
   entry = Entry{};
-  entry.handle.reset(
-      CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!entry.handle) {
-    const DWORD code = GetLastError();
-    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return std::nullopt;
-    return Failure{L"could not open " + path, code};
+  const std::optional<SystemError> error = Patiently(folder, [&] {
+    entry.handle.reset(
+        CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return static_cast<bool>(entry.handle);
+  });
+  if (error) {
+    if (error->code == ERROR_FILE_NOT_FOUND || error->code == ERROR_PATH_NOT_FOUND)
+      return std::nullopt;
+    return Failure{L"could not open " + path, error->code};
   }
   return ClassifyEntry(folder, name, entry);
 }
@@ -81,13 +145,31 @@ std::optional<Failure> ClassifyEntry(const ResourceFolder& folder, const std::ws
   return std::nullopt;
 }
 
-bool AnyEntryMatches(const ResourceFolder& folder, const wchar_t* pattern) {
+std::optional<Failure> CreateEntry(ResourceFolder& folder, const std::wstring& name, DWORD access,
+                                   UniqueHandle& file) {
+  const std::wstring path = folder.path + name;
+  const std::optional<SystemError> error = Patiently(folder, [&] {
+    file.reset(
+        CreateFileW(path.c_str(), access, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return static_cast<bool>(file);
+  });
+  if (error) return Failure{L"could not create " + path, error->code};
+  return std::nullopt;
+}
+
+bool ListEntries(const ResourceFolder& folder, const wchar_t* pattern,
+                 std::vector<std::wstring>& names) {
+  names.clear();
   WIN32_FIND_DATAW found;
   const HANDLE search = FindFirstFileExW((folder.path + pattern).c_str(), FindExInfoBasic, &found,
                                          FindExSearchNameMatch, nullptr, 0);
-  if (search == INVALID_HANDLE_VALUE) return GetLastError() != ERROR_FILE_NOT_FOUND;
+  if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  do {
+    names.emplace_back(found.cFileName);
+  } while (FindNextFileW(search, &found));
+  const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
   FindClose(search);
-  return true;
+  return complete;
 }
 
 std::wstring KindText(EntryKind kind) {
@@ -103,7 +185,7 @@ std::wstring KindText(EntryKind kind) {
   }
 }
 
-std::optional<Failure> RemoveEntry(const ResourceFolder& folder, const std::wstring& name) {
+std::optional<Failure> RemoveEntry(ResourceFolder& folder, const std::wstring& name) {
   const std::wstring path = folder.path + name;
   Entry entry;
   if (auto failure = InspectEntry(folder, name, DELETE | FILE_WRITE_ATTRIBUTES, entry))
@@ -119,26 +201,57 @@ std::optional<Failure> RemoveEntry(const ResourceFolder& folder, const std::wstr
       return Failure{L"could not remove " + path, GetLastError()};
   }
   // Deleting through the checked handle removes exactly what was checked.
-  FILE_DISPOSITION_INFO disposition{TRUE};
-  if (!SetFileInformationByHandle(entry.handle.get(), FileDispositionInfo, &disposition,
-                                  sizeof disposition))
-    return Failure{L"could not remove " + path, GetLastError()};
+  const std::optional<SystemError> error = Patiently(folder, [&] {
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    return SetFileInformationByHandle(entry.handle.get(), FileDispositionInfo, &disposition,
+                                      sizeof disposition) != FALSE;
+  });
+  if (error) return Failure{L"could not remove " + path, error->code};
   return std::nullopt;
 }
 
-std::optional<Failure> MoveEntry(const ResourceFolder& folder, const std::wstring& from,
-                                 const std::wstring& to, DWORD flags) {
+std::optional<Failure> OpenToMove(ResourceFolder& folder, const std::wstring& name, Entry& entry) {
+  const std::wstring path = folder.path + name;
+  if (auto failure = InspectEntry(folder, name, DELETE, entry))
+    return Failure{L"could not move " + path, failure->code};
+  if (entry.kind == EntryKind::kAbsent)
+    return Failure{L"could not move " + path, ERROR_FILE_NOT_FOUND};
+  if (entry.kind != EntryKind::kFile)
+    return Failure{path + L" " + KindText(entry.kind) + L"; it was left alone", 0};
+  return std::nullopt;
+}
+
+std::optional<Failure> MoveOpened(ResourceFolder& folder, Entry& opened, const std::wstring& from,
+                                  const std::wstring& to, DWORD flags) {
   const std::wstring source = folder.path + from;
   const std::wstring target = folder.path + to;
-  Entry entry;
-  if (auto failure = InspectEntry(folder, from, DELETE, entry))
-    return Failure{L"could not move " + source + L" to " + target, failure->code};
-  if (entry.kind == EntryKind::kAbsent)
-    return Failure{L"could not move " + source + L" to " + target, ERROR_FILE_NOT_FOUND};
-  if (entry.kind != EntryKind::kFile)
-    return Failure{source + L" " + KindText(entry.kind) + L"; it was left alone", 0};
+  // Replacing a file that another program has open is refused as "access denied" even when it
+  // shares deletion; opening the target as the rename would tells that from a lack of rights.
+  const auto target_held = [&](const SystemError& error) {
+    if (HeldForNow(error)) return true;
+    if (error.code != ERROR_ACCESS_DENIED || (flags & MOVEFILE_REPLACE_EXISTING) == 0) return false;
+    const UniqueHandle probe(CreateFileW(target.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return static_cast<bool>(probe) || HeldForNow(LastSystemError());
+  };
   // The checked handle stays open (sharing deletion) until the name has moved.
-  if (!MoveFileExW(source.c_str(), target.c_str(), flags | MOVEFILE_WRITE_THROUGH))
-    return Failure{L"could not move " + source + L" to " + target, GetLastError()};
+  const std::optional<SystemError> error = Patiently(
+      folder,
+      [&] {
+        return MoveFileExW(source.c_str(), target.c_str(), flags | MOVEFILE_WRITE_THROUGH) != FALSE;
+      },
+      target_held);
+  opened.handle.reset();
+  if (error) return Failure{L"could not move " + source + L" to " + target, error->code};
   return std::nullopt;
+}
+
+std::optional<Failure> MoveEntry(ResourceFolder& folder, const std::wstring& from,
+                                 const std::wstring& to, DWORD flags) {
+  Entry entry;
+  if (auto failure = OpenToMove(folder, from, entry)) {
+    if (failure->code != ERROR_SUCCESS) failure->what += L" to " + folder.path + to;
+    return failure;
+  }
+  return MoveOpened(folder, entry, from, to, flags);
 }

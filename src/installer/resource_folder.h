@@ -1,25 +1,51 @@
 // Entries of the OCR resource folder, judged through the handle that was opened rather than by
 // name, so that a link, or a name swapped for one, never leads a write, rename or delete out of
-// the folder.
+// the folder; and waited for, briefly, while another program holds one for a moment.
 #pragma once
 
 #include <windows.h>
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host/win32.h"
+
+// On a real machine the installer is never alone in the folder: on-access malware scanners,
+// search indexers, backup and sync agents open a file right after it is written or renamed and
+// keep it for tens to hundreds of milliseconds, often without delete sharing. The functions
+// below that open, create, rename or remove an entry wait such holders out, retrying after 10,
+// 20, 40, 80 and then every 100 ms, until this much waiting in all is spent; a refusal that
+// outlasts it is final. A run spends it while it installs; an undo is given it afresh.
+inline constexpr DWORD kHolderWaitMilliseconds = 3'000;
 
 // The folder the installer works in, held open for the run.
 struct ResourceFolder {
   std::wstring path;        // as the installer uses it, ending in a backslash
   std::wstring final_path;  // as the system resolves it, without the backslash; may be empty
   UniqueHandle handle;
+  DWORD holder_wait_ms = kHolderWaitMilliseconds;  // what is left of the wait for holders
 };
 
 // Opens `path` (ending in a backslash) as the resource folder. Fails when it is missing or is
 // not a folder; nothing is created.
 std::optional<Failure> OpenResourceFolder(const std::wstring& path, ResourceFolder& folder);
+
+// A failed call's error code, and for an access denial the system's own status behind it,
+// which tells a file still being deleted from a lack of rights.
+struct SystemError {
+  DWORD code = ERROR_SUCCESS;
+  LONG status = 0;
+};
+SystemError LastSystemError();
+
+// Whether another program holding the entry for now explains the error: a sharing or lock
+// violation, or an access denial because the file is being deleted or is mapped. An access
+// denial for want of rights is not.
+bool HeldForNow(const SystemError& error);
+
+// Whether a step failed with `code` because another program has the file open.
+bool IsInUse(DWORD code);
 
 enum class EntryKind {
   kAbsent,
@@ -39,16 +65,24 @@ struct Entry {
 // Opens the folder's entry `name` with `access` (plus the right to read attributes), sharing
 // everything, without following a reparse point where the system allows that, and says what it
 // is. A name that cannot be opened for another reason is a failure.
-std::optional<Failure> InspectEntry(const ResourceFolder& folder, const std::wstring& name,
-                                    DWORD access, Entry& entry);
+std::optional<Failure> InspectEntry(ResourceFolder& folder, const std::wstring& name, DWORD access,
+                                    Entry& entry);
 
 // Fills in what the entry `name`, whose handle is open, is.
 std::optional<Failure> ClassifyEntry(const ResourceFolder& folder, const std::wstring& name,
                                      Entry& entry);
 
-// Whether any entry's name matches the wildcard `pattern`; true too when the folder cannot be
-// listed, so that a caller checks each name it cares about.
-bool AnyEntryMatches(const ResourceFolder& folder, const wchar_t* pattern);
+// Creates the file `name`, which must not exist, opened with `access` and no sharing.
+std::optional<Failure> CreateEntry(ResourceFolder& folder, const std::wstring& name, DWORD access,
+                                   UniqueHandle& file);
+
+// Whether two names in the folder are the same name to the system (case is ignored).
+bool SameName(const std::wstring& a, const std::wstring& b);
+
+// The names of the folder's entries that match the wildcard `pattern`; false when the folder
+// cannot be listed.
+bool ListEntries(const ResourceFolder& folder, const wchar_t* pattern,
+                 std::vector<std::wstring>& names);
 
 // "is a folder", "is a link ...": why an entry that is not a plain file was left alone.
 std::wstring KindText(EntryKind kind);
@@ -56,10 +90,18 @@ std::wstring KindText(EntryKind kind);
 // Removes the entry `name` if there is one: a file (its read-only attribute cleared first), or
 // a link as itself where the system opens links as themselves. Anything else is left alone
 // and is a failure; so is a link the system would only follow.
-std::optional<Failure> RemoveEntry(const ResourceFolder& folder, const std::wstring& name);
+std::optional<Failure> RemoveEntry(ResourceFolder& folder, const std::wstring& name);
 
-// Renames the file `from` to `to` within the folder, written through, after checking that
-// `from` is a plain file of the folder. Replaces an existing `to` only with
-// MOVEFILE_REPLACE_EXISTING in `flags`.
-std::optional<Failure> MoveEntry(const ResourceFolder& folder, const std::wstring& from,
+// Opens the plain file `name` of the folder so that it can be moved; absent, or anything but a
+// plain file, is a failure.
+std::optional<Failure> OpenToMove(ResourceFolder& folder, const std::wstring& name, Entry& entry);
+
+// Renames `from`, opened by OpenToMove as `opened`, to `to` within the folder, written through,
+// and then closes `opened`. Replaces an existing `to` only with MOVEFILE_REPLACE_EXISTING in
+// `flags`.
+std::optional<Failure> MoveOpened(ResourceFolder& folder, Entry& opened, const std::wstring& from,
+                                  const std::wstring& to, DWORD flags);
+
+// OpenToMove, then MoveOpened.
+std::optional<Failure> MoveEntry(ResourceFolder& folder, const std::wstring& from,
                                  const std::wstring& to, DWORD flags);

@@ -25,10 +25,8 @@ std::optional<Failure> LoadPayload(HMODULE module, WORD resource_id, const std::
   return std::nullopt;
 }
 
-std::optional<Failure> ExtractResourceToFile(const Payload& payload, const std::wstring& path) {
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return WriteFailure(path, GetLastError());
+std::optional<Failure> ExtractResourceToFile(const Payload& payload, UniqueHandle file,
+                                             const std::wstring& path) {
   DWORD written = 0;
   if (!WriteFile(file.get(), payload.bytes, payload.size, &written, nullptr))
     return WriteFailure(path, GetLastError());

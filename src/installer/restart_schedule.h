@@ -1,0 +1,37 @@
+// Renames the system carries out early at the next restart, before any program can open the
+// files again. Windows keeps them in one registry value, which MoveFileEx with
+// MOVEFILE_DELAY_UNTIL_REBOOT extends by one rename per call; a set of files must appear at
+// once, so the installer writes all of its renames into that value in a single write.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/locator.h"
+#include "host/win32.h"
+
+// HKLM\SYSTEM\CurrentControlSet\Control\Session Manager, value PendingFileRenameOperations.
+RegistryValue PendingRenames();
+
+// One rename for the next restart, replacing whatever is at `to` then. Both are absolute paths
+// on a local drive, plain ("C:\a") or extended-length ("\\?\C:\a").
+struct BootRename {
+  std::wstring from;
+  std::wstring to;
+};
+
+// Adds `renames`, in order, after whatever else is scheduled, in one write, flushed: a run
+// stopped at any point leaves all of them scheduled or none. Without the right to (the value
+// belongs to administrators) it fails and schedules nothing.
+std::optional<Failure> ScheduleRenames(const RegistryValue& value,
+                                       const std::vector<BootRename>& renames);
+
+// How many of `renames` are scheduled: all of them until the restart, none after it.
+std::optional<Failure> CountScheduled(const RegistryValue& value,
+                                      const std::vector<BootRename>& renames, size_t& count);
+
+// Takes `renames` out of the schedule, in one write, and leaves everything else in it.
+std::optional<Failure> CancelRenames(const RegistryValue& value,
+                                     const std::vector<BootRename>& renames);
