@@ -172,18 +172,108 @@ TEST_F(InstallerTest, MissingResourceFolderFailsAndCreatesNothing) {
   EXPECT_FALSE(fs::exists(host.path() + L"IRIS_OCR"));
 }
 
-TEST_F(HostInstalledTest, FileHeldByAnotherProgramLeavesTheFolderAsItWas) {
+TEST_F(HostInstalledTest, ScannersHoldingNewFilesForAMomentAreWaitedOut) {
   RecordHost(Host());
-  WriteBytes(Resources() + L"latin.ocr", "old engine file");
-  WriteBytes(Resources() + L"readme.txt", "not ours");
-  const FolderContents before = Snapshot(Resources());
-  {
-    UniqueHandle held(CreateFileW((Resources() + L"latin.ocr").c_str(), GENERIC_READ, 0, nullptr,
-                                  OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(held);
-    ExpectFailure(RunInstaller(), 4, Resources(), Resources() + L"latin.ocr");
+  for (int round = 0; round < 3; ++round) {
+    for (const auto& [name, bytes] : ExpectedPayloads()) WriteBytes(Resources() + name, "older");
+    for (bool fresh : {false, true}) {
+      Outcome outcome;
+      {
+        Scanner scanner(Resources());
+        outcome = RunInstaller();
+      }
+      EXPECT_EQ(outcome.exit_code, 0u) << (fresh ? "fresh: " : "update: ") << outcome.err;
+      EXPECT_EQ(outcome.out, kCompleted);
+      EXPECT_EQ(outcome.err, "");
+      EXPECT_EQ(Snapshot(Resources()), ExpectedPayloads());
+      for (const auto& [name, bytes] : ExpectedPayloads()) fs::remove(Resources() + name);
+    }
   }
-  EXPECT_EQ(Snapshot(Resources()), before);
+}
+
+// The host keeps one of its files open all day. The first run stages the new set and schedules
+// it for the next restart; runs before the restart leave that alone, or install at once when
+// the host has let go, which leaves the restart nothing to do.
+class RestartTest : public HostInstalledTest {
+ protected:
+  void SetUp() override {
+    HostInstalledTest::SetUp();
+    RecordHost(Host());
+    for (const wchar_t* name : {L"eng.ilex", L"latin.ocr", L"schpp.dic"})
+      WriteBytes(Resources() + name, "older");
+    WriteBytes(Resources() + L"readme.txt", "not ours");
+    before_ = Snapshot(Resources());
+    installed_ = ExpectedPayloads();
+    installed_[L"readme.txt"] = "not ours";
+  }
+  void TearDown() override {
+    ClearScheduledRenames();
+    HostInstalledTest::TearDown();
+  }
+  static void ClearScheduledRenames() {
+    UniqueHkey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_SET_VALUE | KEY_WOW64_64KEY, key.put()) == ERROR_SUCCESS)
+      RegDeleteValueW(key.get(), L"PendingFileRenameOperations");
+  }
+  // Wine carries out the renames scheduled for a restart when a restart is simulated.
+  static void Restart() {
+    std::wstring command = L"wineboot.exe -r";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &info));
+    CloseHandle(info.hThread);
+    EXPECT_EQ(WaitForSingleObject(info.hProcess, 60'000), WAIT_OBJECT_0);
+    CloseHandle(info.hProcess);
+  }
+  // Runs the installer while the host reads latin.ocr, as an application does: it must wait
+  // for the restart. Returns the folder as that run left it.
+  FolderContents RunWhileTheHostRuns() {
+    UniqueHandle host(CreateFileW((Resources() + L"latin.ocr").c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                  nullptr));
+    EXPECT_TRUE(host);
+    const Outcome outcome = RunInstaller();
+    EXPECT_EQ(outcome.exit_code, 3010u) << outcome.err;
+    EXPECT_EQ(outcome.out, "installation will be completed when the computer restarts\r\n");
+    EXPECT_NE(outcome.err.find(Utf8(Resources() + L"latin.ocr")), std::string::npos);
+    // Until the restart the old set stands; the new one waits beside it.
+    FolderContents folder = Snapshot(Resources());
+    for (const auto& [name, bytes] : before_) EXPECT_TRUE(folder[name] == bytes) << Utf8(name);
+    for (const auto& [name, bytes] : ExpectedPayloads())
+      EXPECT_TRUE(folder[name + L".orvex-new"] == bytes) << Utf8(name);
+    return folder;
+  }
+
+  FolderContents before_;
+  FolderContents installed_;
+};
+
+TEST_F(RestartTest, AFileKeptInUseIsReplacedWithTheRestAtTheNextRestart) {
+  const FolderContents waiting = RunWhileTheHostRuns();
+  EXPECT_EQ(RunWhileTheHostRuns(), waiting);
+
+  Restart();
+  const Outcome outcome = RunInstaller();
+  EXPECT_EQ(outcome.exit_code, 0u) << outcome.err;
+  EXPECT_EQ(outcome.out, kCompleted);
+  EXPECT_EQ(Snapshot(Resources()), installed_);
+}
+
+TEST_F(RestartTest, ARunAfterTheHostLetGoInstallsAtOnceAndTheRestartChangesNothing) {
+  RunWhileTheHostRuns();
+  const Outcome outcome = RunInstaller();
+  EXPECT_EQ(outcome.exit_code, 0u) << outcome.err;
+  EXPECT_EQ(Snapshot(Resources()), installed_);
+
+  // A later run stopped while staging leaves part of a file where the schedule took its
+  // latin.ocr from; the restart must not put it in place.
+  WriteBytes(Resources() + L"latin.ocr.orvex-new", "half a fi");
+  Restart();
+  installed_[L"latin.ocr.orvex-new"] = "half a fi";
+  EXPECT_EQ(Snapshot(Resources()), installed_);
 }
 
 TEST_F(HostInstalledTest, RunsStoppedPartWayAreRecoveredByTheNextRun) {
@@ -249,12 +339,7 @@ TEST_F(HostInstalledTest, ARunWaitsWhileAnotherHoldsTheFolder) {
   EXPECT_EQ(Snapshot(Resources()), ExpectedPayloads());
 }
 
-// Conditions that need root on the Linux side are prepared by tests/fixtures.sh; each test
-// checks that its condition really holds and is skipped, saying why, when it does not.
-std::wstring FixtureFolder(const wchar_t* name) {
-  return TestPath("ORVEX_TEST_FIXTURES") + L"\\" + name + L"\\IRIS_OCR\\resources\\";
-}
-
+// Conditions that need root on the Linux side are prepared by tests/fixtures.sh.
 TEST_F(InstallerTest, FullDiskFailsAndLeavesTheFolderAsItWas) {
   const std::wstring folder = FixtureFolder(L"full-disk");
   ULARGE_INTEGER free{};
@@ -297,18 +382,30 @@ TEST_F(InstallerTest, LinksPlantedInTheFolderNeverLeadOutOfIt) {
   EXPECT_TRUE(Snapshot(broken).empty());
 }
 
-TEST_F(InstallerTest, AccessDeniedFailsAndLeavesTheFolderAsItWas) {
-  const std::wstring folder = FixtureFolder(L"immutable");
-  const std::wstring target = folder + L"schpp.dic";
-  UniqueHandle probe(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                 OPEN_EXISTING, 0, nullptr));
-  if (probe || GetLastError() != ERROR_ACCESS_DENIED)
-    GTEST_SKIP() << "needs " << Utf8(target) << " made immutable (chattr +i, as root)";
+// A read-only target file, and a folder in which nothing may be created (as for a user who is
+// not an administrator): both refusals are final at once, never waited on as a holder's are.
+TEST_F(InstallerTest, AccessDeniedFailsAtOnceAndLeavesTheFolderAsItWas) {
+  const std::wstring file = FixtureFolder(L"immutable") + L"schpp.dic";
+  const std::wstring folder = FixtureFolder(L"denied");
+  const UniqueHandle file_probe(CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+  const bool file_refused = !file_probe && GetLastError() == ERROR_ACCESS_DENIED;
+  const UniqueHandle folder_probe(CreateFileW((folder + L"probe").c_str(), GENERIC_WRITE, 0,
+                                              nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE,
+                                              nullptr));
+  if (!file_refused || folder_probe || GetLastError() != ERROR_ACCESS_DENIED)
+    GTEST_SKIP() << "needs " << Utf8(file) << " and " << Utf8(folder)
+                 << " made immutable (chattr +i, as root)";
 
-  RecordHost(folder.substr(0, folder.size() - wcslen(kOcrResourceSubdir)));
-  const FolderContents before = Snapshot(folder);
-  ExpectFailure(RunInstaller(), 3, folder, target);
-  EXPECT_EQ(Snapshot(folder), before);
+  for (const std::wstring& target : {file, folder + kLockFileName}) {
+    const std::wstring resources = target.substr(0, target.rfind(L'\\') + 1);
+    RecordHost(resources.substr(0, resources.size() - wcslen(kOcrResourceSubdir)));
+    const FolderContents before = Snapshot(resources);
+    const ULONGLONG start = GetTickCount64();
+    ExpectFailure(RunInstaller(), 3, resources, target);
+    EXPECT_LT(GetTickCount64() - start, kHolderWaitMilliseconds / 2) << Utf8(target);
+    EXPECT_EQ(Snapshot(resources), before);
+  }
 }
 
 }  // namespace

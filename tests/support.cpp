@@ -35,6 +35,41 @@ std::wstring TestPath(const char* variable) {
   return path;
 }
 
+std::wstring FixtureFolder(const wchar_t* name) {
+  return TestPath("ORVEX_TEST_FIXTURES") + L"\\" + name + L"\\IRIS_OCR\\resources\\";
+}
+
+Scanner::Scanner(const std::wstring& folder) {
+  static int started = 0;
+  const std::wstring ready_name = L"orvex-test-scanner-" + std::to_wstring(GetCurrentProcessId()) +
+                                  L"-" + std::to_wstring(++started);
+  const UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str()));
+  const std::wstring exe = TestPath("ORVEX_TEST_SCANNER");
+  // Without its last backslash, which would escape the closing quote.
+  const std::wstring watched = folder.substr(0, folder.find_last_not_of(L'\\') + 1);
+  std::wstring command = L"\"" + exe + L"\" \"" + watched + L"\" " + ready_name;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!ready || !CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                nullptr, &startup, &info))
+    throw std::runtime_error("cannot start the scanner: " + std::to_string(GetLastError()));
+  CloseHandle(info.hThread);
+  process_ = info.hProcess;
+  const HANDLE either[] = {ready.get(), process_};
+  if (WaitForMultipleObjects(2, either, FALSE, 10'000) != WAIT_OBJECT_0) {
+    TerminateProcess(process_, 0);
+    CloseHandle(process_);
+    throw std::runtime_error("the scanner did not start watching " + Utf8(folder));
+  }
+}
+
+Scanner::~Scanner() {
+  TerminateProcess(process_, 0);
+  WaitForSingleObject(process_, 10'000);
+  CloseHandle(process_);
+}
+
 std::string ReadBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path.string());

@@ -29,6 +29,23 @@ class ScratchDir {
 // A path handed to the tests by the build, in Windows form.
 std::wstring TestPath(const char* variable);
 
+// The resource folder of a condition tests/fixtures.sh prepared as root, ending in a backslash.
+// Each test checks that its condition really holds and is skipped, saying why, when it does not.
+std::wstring FixtureFolder(const wchar_t* name);
+
+// The stand-in for an on-access scanner (tests/scanner.cpp), watching `folder` while this
+// lives: it holds each file that appears, is renamed in or is written for 40 to 250 ms.
+class Scanner {
+ public:
+  explicit Scanner(const std::wstring& folder);
+  ~Scanner();
+  Scanner(const Scanner&) = delete;
+  Scanner& operator=(const Scanner&) = delete;
+
+ private:
+  HANDLE process_ = nullptr;
+};
+
 std::string ReadBytes(const fs::path& path);
 void WriteBytes(const fs::path& path, const std::string& bytes);
 

@@ -1,0 +1,67 @@
+// The list of renames for the next restart is shared with every other program on the machine.
+#include <gtest/gtest.h>
+
+#include "installer/restart_schedule.h"
+#include "support.h"
+
+namespace {
+
+const wchar_t kKey[] = L"SOFTWARE\\Orvex\\Tests\\Session Manager";
+const RegistryValue kList{HKEY_LOCAL_MACHINE, kKey, L"PendingFileRenameOperations"};
+
+// The strings, each ended by a NUL, and one more NUL after them.
+std::wstring List(std::initializer_list<std::wstring> strings) {
+  std::wstring list;
+  for (const std::wstring& string : strings) list += string + L'\0';
+  return list + L'\0';
+}
+
+std::wstring ReadList() {
+  UniqueHkey key;
+  std::wstring data(4096, L'\0');
+  DWORD bytes = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+  DWORD type = REG_NONE;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put()) !=
+          ERROR_SUCCESS ||
+      RegQueryValueExW(key.get(), kList.name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
+                       &bytes) != ERROR_SUCCESS)
+    return L"(none)";
+  EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
+  data.resize(bytes / sizeof(wchar_t));
+  return data;
+}
+
+TEST(RestartScheduleTest, OtherProgramsRenamesAreKeptAndOursGoAsAWhole) {
+  DeleteRegistryKey(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY);
+  // Another program's rename, and a deletion, whose destination is empty.
+  const std::wstring others =
+      List({L"\\??\\C:\\a.tmp", L"!\\??\\C:\\a.dll", L"\\??\\C:\\b.tmp", L""});
+  SetRegistryValue(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY, kList.name, REG_MULTI_SZ,
+                   others.data(), static_cast<DWORD>(others.size() * sizeof(wchar_t)));
+  const std::vector<BootRename> ours{{L"\\\\?\\D:\\r\\x.new", L"\\\\?\\D:\\r\\x"},
+                                     {L"D:\\r\\y.new", L"D:\\r\\y"}};
+
+  ASSERT_FALSE(ScheduleRenames(kList, ours));
+  EXPECT_EQ(ReadList(), List({L"\\??\\C:\\a.tmp", L"!\\??\\C:\\a.dll", L"\\??\\C:\\b.tmp", L"",
+                              L"\\??\\D:\\r\\x.new", L"!\\??\\D:\\r\\x", L"\\??\\D:\\r\\y.new",
+                              L"!\\??\\D:\\r\\y"}));
+  size_t count = 0;
+  ASSERT_FALSE(CountScheduled(kList, ours, count));
+  EXPECT_EQ(count, 2u);
+
+  ASSERT_FALSE(CancelRenames(kList, ours));
+  EXPECT_EQ(ReadList(), others);
+  ASSERT_FALSE(CountScheduled(kList, ours, count));
+  EXPECT_EQ(count, 0u);
+
+  // With nothing else in it, the list goes; a network path cannot be scheduled at all.
+  DeleteRegistryKey(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY);
+  SetRegistryValue(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY, L"other", REG_SZ, L"", 2);
+  ASSERT_FALSE(ScheduleRenames(kList, ours));
+  ASSERT_FALSE(CancelRenames(kList, ours));
+  EXPECT_EQ(ReadList(), L"(none)");
+  EXPECT_TRUE(ScheduleRenames(kList, {{L"\\\\?\\UNC\\s\\r\\x.new", L"\\\\?\\UNC\\s\\r\\x"}}));
+  DeleteRegistryKey(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY);
+}
+
+}  // namespace
