@@ -408,4 +408,24 @@ TEST_F(InstallerTest, AccessDeniedFailsAtOnceAndLeavesTheFolderAsItWas) {
   }
 }
 
+// Removals the system accepts and then cannot carry out: Wine finds out only when the last
+// handle closes, and ignores it. A successful run names what stayed instead of leaving it unsaid.
+TEST_F(InstallerTest, AccessDeniedAfterARemovalWasAcceptedIsNamed) {
+  const std::wstring folder = FixtureFolder(L"undeletable");
+  const UniqueHandle probe(CreateFileW((folder + L"probe").c_str(), GENERIC_WRITE, 0, nullptr,
+                                       CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  if (probe || GetLastError() != ERROR_ACCESS_DENIED || !fs::exists(folder + kLockFileName))
+    GTEST_SKIP() << "needs " << Utf8(folder) << " made immutable (chattr +i, as root)";
+
+  RecordHost(folder.substr(0, folder.size() - wcslen(kOcrResourceSubdir)));
+  const FolderContents before = Snapshot(folder);
+  const Outcome outcome = RunInstaller();
+  EXPECT_EQ(outcome.exit_code, 0u);
+  EXPECT_EQ(outcome.out, kCompleted);
+  for (const std::wstring name : {L"eng.ilex.orvex-old", kLockFileName})
+    EXPECT_NE(outcome.err.find(Utf8(folder + name + L" is still there")), std::string::npos)
+        << outcome.err;
+  EXPECT_EQ(Snapshot(folder), before);
+}
+
 }  // namespace

@@ -77,8 +77,8 @@ void ConfirmNothingLeft(ResourceFolder& folder, const PayloadTable& table, Folde
   again.Release();
   const auto still = OwnEntries(folder, table, true, leftovers);
   for (const std::wstring& name : still.value_or(std::vector<std::wstring>{})) {
-    leftovers.Add(name, {folder.path + name +
-                             L" is still there after it was removed; a later run removes it",
-                         0});
+    leftovers.Add(
+        name,
+        {folder.path + name + L" is still there although the system accepted its removal", 0});
   }
 }
