@@ -20,10 +20,10 @@ using LastStatusFunction = LONG(WINAPI*)();
 const LastStatusFunction kLastStatus = reinterpret_cast<LastStatusFunction>(
     reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetLastNtStatus")));
 
-// Makes `attempt` (true on success, the error left for LastSystemError otherwise) until it
-// succeeds, fails for a reason `held_for_now` does not put down to a momentary holder, or the
-// folder's wait for holders is spent; returns the last error, if any. Nothing waits, and no
-// call is added, when nobody holds anything.
+// Tries `attempt` (true on success, the error left for LastSystemError otherwise) again and
+// again until it succeeds, fails for a reason `held_for_now` does not put down to a momentary
+// holder, or the folder's wait for holders is spent; returns the last error, if any. Nothing
+// waits, and no call is added, when nobody holds anything.
 template <typename Attempt, typename Judge>
 std::optional<SystemError> Patiently(ResourceFolder& folder, Attempt attempt, Judge held_for_now) {
   for (DWORD pause = kFirstPauseMilliseconds;;
