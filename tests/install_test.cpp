@@ -93,7 +93,7 @@ TEST_F(InstallTest, MissingFolderIsReportedAndNotCreated) {
 }
 
 TEST_F(InstallTest, FileKeptInUseWithoutARestartToWaitForLeavesTheFolderAsItWas) {
-  // Some targets exist and some do not; the held file is the last one replaced.
+  // Some targets exist and some do not; the held one is the last of them.
   Put(L"eng.ilex", "old lexicon");
   Put(L"schclas.dic", "old classes");
   Put(L"schpp.dic", "old post-processing");

@@ -55,19 +55,17 @@ Scanner::Scanner(const std::wstring& folder) {
                                 nullptr, &startup, &info))
     throw std::runtime_error("cannot start the scanner: " + std::to_string(GetLastError()));
   CloseHandle(info.hThread);
-  process_ = info.hProcess;
-  const HANDLE either[] = {ready.get(), process_};
+  process_.reset(info.hProcess);
+  const HANDLE either[] = {ready.get(), process_.get()};
   if (WaitForMultipleObjects(2, either, FALSE, 10'000) != WAIT_OBJECT_0) {
-    TerminateProcess(process_, 0);
-    CloseHandle(process_);
+    TerminateProcess(process_.get(), 0);
     throw std::runtime_error("the scanner did not start watching " + Utf8(folder));
   }
 }
 
 Scanner::~Scanner() {
-  TerminateProcess(process_, 0);
-  WaitForSingleObject(process_, 10'000);
-  CloseHandle(process_);
+  TerminateProcess(process_.get(), 0);
+  WaitForSingleObject(process_.get(), 10'000);
 }
 
 std::string ReadBytes(const fs::path& path) {

@@ -7,6 +7,8 @@
 #include <map>
 #include <string>
 
+#include "host/win32.h"
+
 namespace fs = std::filesystem;
 
 // A folder of its own for one test, removed afterwards. Its path ends in a backslash.
@@ -43,7 +45,7 @@ class Scanner {
   Scanner& operator=(const Scanner&) = delete;
 
  private:
-  HANDLE process_ = nullptr;
+  UniqueHandle process_;
 };
 
 std::string ReadBytes(const fs::path& path);
