@@ -38,8 +38,7 @@ TEST(RestartScheduleTest, OtherProgramsRenamesAreKeptAndOursGoAsAWhole) {
       List({L"\\??\\C:\\a.tmp", L"!\\??\\C:\\a.dll", L"\\??\\C:\\b.tmp", L""});
   SetRegistryValue(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY, kList.name, REG_MULTI_SZ,
                    others.data(), static_cast<DWORD>(others.size() * sizeof(wchar_t)));
-  const std::vector<BootRename> ours{{L"\\\\?\\D:\\r\\x.new", L"\\\\?\\D:\\r\\x"},
-                                     {L"D:\\r\\y.new", L"D:\\r\\y"}};
+  const BootRenames ours{L"\\\\?\\D:\\r\\", {L"x", L"y"}, L".new"};
 
   ASSERT_FALSE(ScheduleRenames(kList, ours));
   EXPECT_EQ(ReadList(), List({L"\\??\\C:\\a.tmp", L"!\\??\\C:\\a.dll", L"\\??\\C:\\b.tmp", L"",
@@ -60,7 +59,7 @@ TEST(RestartScheduleTest, OtherProgramsRenamesAreKeptAndOursGoAsAWhole) {
   ASSERT_FALSE(ScheduleRenames(kList, ours));
   ASSERT_FALSE(CancelRenames(kList, ours));
   EXPECT_EQ(ReadList(), L"(none)");
-  EXPECT_TRUE(ScheduleRenames(kList, {{L"\\\\?\\UNC\\s\\r\\x.new", L"\\\\?\\UNC\\s\\r\\x"}}));
+  EXPECT_TRUE(ScheduleRenames(kList, {L"\\\\?\\UNC\\s\\r\\", {L"x"}, L".new"}));
   DeleteRegistryKey(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY);
 }
 

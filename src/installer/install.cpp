@@ -19,10 +19,11 @@ struct Change {
   Payload payload;
   std::uint64_t digest = 0;  // what the build recorded for the payload
   bool target_exists = false;
+  Entry opened;  // the target, opened to be moved aside
 };
 
 Change ChangeFor(const std::wstring& name) {
-  return {name, name + kStagedSuffix, name + kBackupSuffix, name + kAbsentSuffix, {}, 0, false};
+  return {name, name + kStagedSuffix, name + kBackupSuffix, name + kAbsentSuffix, {}, 0, false, {}};
 }
 
 std::vector<std::wstring> TargetsOf(const std::vector<Change>& changes) {
@@ -44,15 +45,18 @@ std::vector<std::wstring> TableNamesAmong(const PayloadTable& table,
 }
 
 // The renames that put the staged files of `names` in place at the next restart.
-std::vector<BootRename> BootRenamesOf(const ResourceFolder& folder,
-                                      const std::vector<std::wstring>& names) {
-  std::vector<BootRename> renames;
-  for (const std::wstring& name : names)
-    renames.push_back({folder.path + ChangeFor(name).staged, folder.path + name});
-  return renames;
+BootRenames BootRenamesOf(const ResourceFolder& folder, std::vector<std::wstring> names) {
+  return {folder.path, std::move(names), kStagedSuffix};
 }
 
-InstallResult Unchanged(Failure cause) { return {InstallState::kUnchanged, {std::move(cause)}}; }
+// A result with `cause` as its first problem.
+InstallResult Ended(InstallState state, Failure cause) {
+  InstallResult result{state, {}};
+  result.problems.push_back(std::move(cause));
+  return result;
+}
+
+InstallResult Unchanged(Failure cause) { return Ended(InstallState::kUnchanged, std::move(cause)); }
 
 void Collect(std::vector<Failure>& problems, std::optional<Failure> failure) {
   if (failure) problems.push_back(std::move(*failure));
@@ -219,29 +223,28 @@ bool StagedFilesHold(ResourceFolder& folder, const std::vector<Change>& changes)
 
 // Opens every target that is to be moved aside, before any is moved: one that another program
 // keeps open stops the run here, with nothing replaced.
-std::optional<Failure> OpenTargets(ResourceFolder& folder, const std::vector<Change>& changes,
-                                   std::vector<Entry>& targets) {
-  targets.clear();
-  targets.resize(changes.size());
-  for (size_t i = 0; i < changes.size(); ++i) {
-    if (!changes[i].target_exists) continue;
-    if (auto failure = OpenToMove(folder, changes[i].target, targets[i])) {
+std::optional<Failure> OpenTargets(ResourceFolder& folder, std::vector<Change>& changes) {
+  for (Change& change : changes) {
+    if (!change.target_exists) continue;
+    if (auto failure = OpenToMove(folder, change.target, change.opened)) {
       if (failure->code != ERROR_SUCCESS)
-        failure->what = L"could not replace " + folder.path + changes[i].target;
+        failure->what = L"could not replace " + folder.path + change.target;
       return failure;
     }
   }
   return std::nullopt;
 }
 
+void CloseTargets(std::vector<Change>& changes) {
+  for (Change& change : changes) change.opened.handle.reset();
+}
+
 // Moves each opened target aside (or marks that there was none), then puts the staged file in
 // its place. The working names are free: leftovers were cleared before staging began.
-std::optional<Failure> ReplaceAll(ResourceFolder& folder, const std::vector<Change>& changes,
-                                  std::vector<Entry>& targets) {
-  for (size_t i = 0; i < changes.size(); ++i) {
-    const Change& change = changes[i];
+std::optional<Failure> ReplaceAll(ResourceFolder& folder, std::vector<Change>& changes) {
+  for (Change& change : changes) {
     if (change.target_exists) {
-      if (auto failure = MoveOpened(folder, targets[i], change.target, change.backup, 0))
+      if (auto failure = MoveOpened(folder, change.opened, change.target, change.backup, 0))
         return failure;
     } else {
       UniqueHandle marker;
@@ -263,7 +266,7 @@ InstallResult ScheduleForRestart(Failure in_use, ResourceFolder& folder, FolderL
   std::optional<Failure> failure = lock.Record({TargetsOf(changes), true});
   if (!failure)
     failure = ScheduleRenames(settings.restart_renames, BootRenamesOf(folder, TargetsOf(changes)));
-  if (!failure) return {InstallState::kScheduled, {std::move(in_use)}};
+  if (!failure) return Ended(InstallState::kScheduled, std::move(in_use));
   InstallResult result = Unstage(std::move(in_use), folder, changes, changes.size(), settings);
   result.problems.push_back(std::move(*failure));
   Collect(result.problems, lock.Record({}));
@@ -279,19 +282,18 @@ std::optional<InstallResult> KeepPendingRestart(ResourceFolder& folder, FolderLo
                                                 const PayloadTable& table, HMODULE module,
                                                 const std::vector<std::wstring>& names,
                                                 const InstallSettings& settings) {
-  const std::vector<BootRename> renames = BootRenamesOf(folder, names);
+  const BootRenames renames = BootRenamesOf(folder, names);
   size_t scheduled = 0;
   if (auto failure = CountScheduled(settings.restart_renames, renames, scheduled))
     return Unchanged(std::move(*failure));
-  if (scheduled > 0 && scheduled == renames.size()) {
+  if (scheduled > 0 && scheduled == names.size()) {
     std::vector<Change> changes;
     if (auto failure = PlanChanges(folder, table, module, changes))
       return Unchanged(std::move(*failure));
-    std::vector<Entry> targets;
     if (TargetsOf(changes) == names && StagedFilesHold(folder, changes)) {
-      std::optional<Failure> failure = OpenTargets(folder, changes, targets);
+      std::optional<Failure> failure = OpenTargets(folder, changes);
       if (failure && IsInUse(failure->code))
-        return InstallResult{InstallState::kScheduled, {std::move(*failure)}};
+        return Ended(InstallState::kScheduled, std::move(*failure));
     }
   }
   if (scheduled > 0) {
@@ -316,9 +318,8 @@ InstallResult InstallChanges(ResourceFolder& folder, FolderLock& lock, const Pay
   size_t staged = 0;
   if (auto failure = Stage(folder, changes, staged))
     return Unstage(std::move(*failure), folder, changes, staged, settings);
-  std::vector<Entry> targets;
-  if (auto failure = OpenTargets(folder, changes, targets)) {
-    targets.clear();
+  if (auto failure = OpenTargets(folder, changes)) {
+    CloseTargets(changes);
     if (IsInUse(failure->code))
       return ScheduleForRestart(std::move(*failure), folder, lock, changes, settings);
     return Unstage(std::move(*failure), folder, changes, changes.size(), settings);
@@ -326,9 +327,9 @@ InstallResult InstallChanges(ResourceFolder& folder, FolderLock& lock, const Pay
 
   // From the record on, a stopped run is undone by the next one; clearing it commits the set.
   std::optional<Failure> failure = lock.Record({TargetsOf(changes)});
-  if (!failure) failure = ReplaceAll(folder, changes, targets);
+  if (!failure) failure = ReplaceAll(folder, changes);
   if (!failure) failure = lock.Record({});
-  targets.clear();
+  CloseTargets(changes);
   if (failure) return Undo(std::move(*failure), folder, lock, changes, settings);
 
   for (const Change& change : changes)
@@ -348,7 +349,8 @@ InstallResult InstallPayloads(const std::wstring& directory, const PayloadTable&
     return Unchanged(std::move(*failure));
 
   RunRecord record;
-  if (auto failure = lock.ReadRecord(record)) return {InstallState::kInconsistent, {*failure}};
+  if (auto failure = lock.ReadRecord(record))
+    return Ended(InstallState::kInconsistent, std::move(*failure));
   const std::vector<std::wstring> recorded = TableNamesAmong(table, record.names);
   if (record.for_restart) {
     if (auto pending = KeepPendingRestart(folder, lock, table, module, recorded, settings))

@@ -1,37 +1,34 @@
 #include "installer/leftovers.h"
 
-#include <algorithm>
-#include <optional>
 #include <utility>
 
 namespace {
 
-std::vector<std::wstring> WorkingNames(const PayloadTable& table) {
-  std::vector<std::wstring> names;
+constexpr const wchar_t* kSuffixes[] = {kStagedSuffix, kBackupSuffix, kAbsentSuffix};
+
+// Whether `name` is a working file of one of `table`'s targets, or with `with_lock` the lock
+// file.
+bool IsOwnName(const std::wstring& name, const PayloadTable& table, bool with_lock) {
+  if (with_lock && SameName(name, kLockFileName)) return true;
   for (const PayloadEntry& entry : table) {
-    for (const wchar_t* suffix : {kStagedSuffix, kBackupSuffix, kAbsentSuffix})
-      names.push_back(entry.file_name + suffix);
+    for (const wchar_t* suffix : kSuffixes) {
+      if (SameName(name, entry.file_name + suffix)) return true;
+    }
   }
-  return names;
+  return false;
 }
 
 // The run's own names (its working files, and the lock file with `with_lock`) that one look at
-// the folder finds there, leaving out those already named; nullopt when it cannot be listed.
-std::optional<std::vector<std::wstring>> OwnEntries(const ResourceFolder& folder,
-                                                    const PayloadTable& table, bool with_lock,
-                                                    const Leftovers& leftovers) {
+// the folder finds there, leaving out those already named; false when it cannot be listed.
+bool OwnEntries(const ResourceFolder& folder, const PayloadTable& table, bool with_lock,
+                const Leftovers& leftovers, std::vector<std::wstring>& present) {
   std::vector<std::wstring> listed;
-  if (!ListEntries(folder, with_lock ? L"*orvex-*" : L"*.orvex-*", listed)) return std::nullopt;
-  std::vector<std::wstring> candidates = WorkingNames(table);
-  if (with_lock) candidates.push_back(kLockFileName);
-  std::vector<std::wstring> present;
-  for (const std::wstring& name : candidates) {
-    const bool there = std::any_of(listed.begin(), listed.end(), [&](const std::wstring& entry) {
-      return SameName(entry, name);
-    });
-    if (there && !leftovers.Named(name)) present.push_back(name);
+  present.clear();
+  if (!ListEntries(folder, with_lock ? L"*orvex-*" : L"*.orvex-*", listed)) return false;
+  for (const std::wstring& name : listed) {
+    if (IsOwnName(name, table, with_lock) && !leftovers.Named(name)) present.push_back(name);
   }
-  return present;
+  return true;
 }
 
 }  // namespace
@@ -46,17 +43,23 @@ void Leftovers::Add(const std::wstring& name, Failure warning) {
 }
 
 bool Leftovers::Named(const std::wstring& name) const {
-  return std::any_of(names_.begin(), names_.end(),
-                     [&](const std::wstring& named) { return SameName(named, name); });
+  for (const std::wstring& named : names_) {
+    if (SameName(named, name)) return true;
+  }
+  return false;
 }
 
 // One that cannot be removed is only a warning; it stops a later run only if that run needs
 // its name, and then only that run, with the reason. Usually there are none, and one look at
 // the folder says so; a folder that cannot be listed has each name tried.
 void RemoveLeftovers(ResourceFolder& folder, const PayloadTable& table, Leftovers& leftovers) {
-  const auto present = OwnEntries(folder, table, false, leftovers);
-  for (const std::wstring& name : present ? *present : WorkingNames(table)) {
-    if (!leftovers.Named(name)) leftovers.Remove(folder, name);
+  std::vector<std::wstring> present;
+  if (OwnEntries(folder, table, false, leftovers, present)) {
+    for (const std::wstring& name : present) leftovers.Remove(folder, name);
+    return;
+  }
+  for (const PayloadEntry& entry : table) {
+    for (const wchar_t* suffix : kSuffixes) leftovers.Remove(folder, entry.file_name + suffix);
   }
 }
 
@@ -69,16 +72,14 @@ void RemoveLeftovers(ResourceFolder& folder, const PayloadTable& table, Leftover
 void ConfirmNothingLeft(ResourceFolder& folder, const PayloadTable& table, FolderLock& lock,
                         Leftovers& leftovers) {
   lock.Release();
-  const auto left = OwnEntries(folder, table, true, leftovers);
-  if (!left || left->empty()) return;
+  std::vector<std::wstring> left;
+  if (!OwnEntries(folder, table, true, leftovers, left) || left.empty()) return;
   FolderLock again;
   if (again.Acquire(folder, 0)) return;
   RemoveLeftovers(folder, table, leftovers);
   again.Release();
-  const auto still = OwnEntries(folder, table, true, leftovers);
-  for (const std::wstring& name : still.value_or(std::vector<std::wstring>{})) {
-    leftovers.Add(
-        name,
-        {folder.path + name + L" is still there although the system accepted its removal", 0});
+  OwnEntries(folder, table, true, leftovers, left);
+  for (const std::wstring& name : left) {
+    leftovers.Add(name, {folder.path + name + L" is still there after its removal", 0});
   }
 }

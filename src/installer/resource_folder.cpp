@@ -165,7 +165,7 @@ bool ListEntries(const ResourceFolder& folder, const wchar_t* pattern,
                                          FindExSearchNameMatch, nullptr, 0);
   if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
   do {
-    names.emplace_back(found.cFileName);
+    names.push_back(std::wstring(found.cFileName));
   } while (FindNextFileW(search, &found));
   const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
   FindClose(search);

@@ -15,23 +15,23 @@
 // HKLM\SYSTEM\CurrentControlSet\Control\Session Manager, value PendingFileRenameOperations.
 RegistryValue PendingRenames();
 
-// One rename for the next restart, replacing whatever is at `to` then. Both are absolute paths
-// on a local drive, plain ("C:\a") or extended-length ("\\?\C:\a").
-struct BootRename {
-  std::wstring from;
-  std::wstring to;
+// Renames for the next restart that put each file of `names`, staged beside it under its name
+// with `suffix` added, in its place, replacing whatever is there then. `folder` ends in a
+// backslash and is on a local drive, plain ("C:\a\") or extended-length ("\\?\C:\a\").
+struct BootRenames {
+  std::wstring folder;
+  std::vector<std::wstring> names;
+  const wchar_t* suffix;
 };
 
 // Adds `renames`, in order, after whatever else is scheduled, in one write, flushed: a run
 // stopped at any point leaves all of them scheduled or none. Without the right to (the value
 // belongs to administrators) it fails and schedules nothing.
-std::optional<Failure> ScheduleRenames(const RegistryValue& value,
-                                       const std::vector<BootRename>& renames);
+std::optional<Failure> ScheduleRenames(const RegistryValue& value, const BootRenames& renames);
 
 // How many of `renames` are scheduled: all of them until the restart, none after it.
-std::optional<Failure> CountScheduled(const RegistryValue& value,
-                                      const std::vector<BootRename>& renames, size_t& count);
+std::optional<Failure> CountScheduled(const RegistryValue& value, const BootRenames& renames,
+                                      size_t& count);
 
 // Takes `renames` out of the schedule, in one write, and leaves everything else in it.
-std::optional<Failure> CancelRenames(const RegistryValue& value,
-                                     const std::vector<BootRename>& renames);
+std::optional<Failure> CancelRenames(const RegistryValue& value, const BootRenames& renames);
