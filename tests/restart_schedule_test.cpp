@@ -40,6 +40,8 @@ TEST(RestartScheduleTest, OtherProgramsRenamesAreKeptAndOursGoAsAWhole) {
                    others.data(), static_cast<DWORD>(others.size() * sizeof(wchar_t)));
   const BootRenames ours{L"\\\\?\\D:\\r\\", {L"x", L"y"}, L".new"};
 
+  // Scheduled twice, listed once.
+  ASSERT_FALSE(ScheduleRenames(kList, ours));
   ASSERT_FALSE(ScheduleRenames(kList, ours));
   EXPECT_EQ(ReadList(), List({L"\\??\\C:\\a.tmp", L"!\\??\\C:\\a.dll", L"\\??\\C:\\b.tmp", L"",
                               L"\\??\\D:\\r\\x.new", L"!\\??\\D:\\r\\x", L"\\??\\D:\\r\\y.new",
