@@ -263,9 +263,9 @@ InstallResult ScheduleForRestart(Failure in_use, ResourceFolder& folder, FolderL
                                  const InstallSettings& settings) {
   // Recorded first: a run stopped before the schedule is written leaves a record that the
   // next run finds nothing scheduled for, and clears.
-  std::optional<Failure> failure = lock.Record({TargetsOf(changes), true});
-  if (!failure)
-    failure = ScheduleRenames(settings.restart_renames, BootRenamesOf(folder, TargetsOf(changes)));
+  const std::vector<std::wstring> targets = TargetsOf(changes);
+  std::optional<Failure> failure = lock.Record({targets, true});
+  if (!failure) failure = ScheduleRenames(settings.restart_renames, BootRenamesOf(folder, targets));
   if (!failure) return Ended(InstallState::kScheduled, std::move(in_use));
   InstallResult result = Unstage(std::move(in_use), folder, changes, changes.size(), settings);
   result.problems.push_back(std::move(*failure));
