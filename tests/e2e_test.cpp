@@ -76,10 +76,26 @@ const std::string kNotInstalled = "Orvex Pro is not installed\r\n";
 class InstallerTest : public ::testing::Test {
  protected:
   void SetUp() override { DeleteRegistryKeyEverywhere(kHostSettingsKey); }
-  void TearDown() override { DeleteRegistryKeyEverywhere(kHostSettingsKey); }
-  static void RecordHost(const std::wstring& directory, REGSAM view = KEY_WOW64_64KEY) {
-    SetRegistryString(HKEY_LOCAL_MACHINE, kHostSettingsKey, view, L"installpath", directory);
+  void TearDown() override {
+    DeleteRegistryKeyEverywhere(kHostSettingsKey);
+    ClearScheduledRenames();
   }
+  static void RecordHost(const std::wstring& directory, REGSAM view = KEY_WOW64_64KEY,
+                         DWORD type = REG_SZ) {
+    SetRegistryString(HKEY_LOCAL_MACHINE, kHostSettingsKey, view, L"installpath", directory, type);
+  }
+  // The system's list of renames and removals for the next restart, NULs as they are.
+  static std::wstring ScheduledRenames() {
+    return RegistryData(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations");
+  }
+  static void ClearScheduledRenames() {
+    UniqueHkey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
+                      key.put()) == ERROR_SUCCESS)
+      RegDeleteValueW(key.get(), L"PendingFileRenameOperations");
+  }
+  static constexpr wchar_t kSessionManager[] =
+      L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
   static void ExpectFailure(const Outcome& outcome, DWORD exit_code, const std::wstring& folder,
                             const std::wstring& file) {
     EXPECT_EQ(outcome.exit_code, exit_code);
@@ -193,28 +209,25 @@ TEST_F(HostInstalledTest, ScannersHoldingNewFilesForAMomentAreWaitedOut) {
 
 // The host keeps one of its files open all day. The first run stages the new set and schedules
 // it for the next restart; runs before the restart leave that alone, or install at once when
-// the host has let go, which leaves the restart nothing to do.
-class RestartTest : public HostInstalledTest {
+// the host has let go, which leaves the restart nothing to do. The host is on C:, but recorded
+// through another name of its folder (Wine's Z: view of the prefix, as a SUBST or mapped drive
+// letter would be on Windows, gone at boot): the restart must reach it by its own.
+class RestartTest : public InstallerTest {
  protected:
+  std::wstring Resources() const { return host_.path(); }
+  // The folder as the installer is told it, and as its messages name it.
+  std::wstring Shown() const {
+    return TestPath("WINEPREFIX") + L"\\drive_c" + host_.path().substr(2);
+  }
   void SetUp() override {
-    HostInstalledTest::SetUp();
-    RecordHost(Host());
+    InstallerTest::SetUp();
+    RecordHost(Shown().substr(0, Shown().size() - wcslen(kOcrResourceSubdir)));
     for (const wchar_t* name : {L"eng.ilex", L"latin.ocr", L"schpp.dic"})
       WriteBytes(Resources() + name, "older");
     WriteBytes(Resources() + L"readme.txt", "not ours");
     before_ = Snapshot(Resources());
     installed_ = ExpectedPayloads();
     installed_[L"readme.txt"] = "not ours";
-  }
-  void TearDown() override {
-    ClearScheduledRenames();
-    HostInstalledTest::TearDown();
-  }
-  static void ClearScheduledRenames() {
-    UniqueHkey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
-                      KEY_SET_VALUE | KEY_WOW64_64KEY, key.put()) == ERROR_SUCCESS)
-      RegDeleteValueW(key.get(), L"PendingFileRenameOperations");
   }
   // Wine carries out the renames scheduled for a restart when a restart is simulated.
   static void Restart() {
@@ -238,7 +251,9 @@ class RestartTest : public HostInstalledTest {
     const Outcome outcome = RunInstaller();
     EXPECT_EQ(outcome.exit_code, 3010u) << outcome.err;
     EXPECT_EQ(outcome.out, "installation will be completed when the computer restarts\r\n");
-    EXPECT_NE(outcome.err.find(Utf8(Resources() + L"latin.ocr")), std::string::npos);
+    EXPECT_NE(outcome.err.find(Utf8(Shown() + L"latin.ocr")), std::string::npos);
+    EXPECT_NE(ScheduledRenames().find(L"\\??\\" + Resources() + L"latin.ocr.orvex-new"),
+              std::wstring::npos);
     // Until the restart the old set stands; the new one waits beside it.
     FolderContents folder = Snapshot(Resources());
     for (const auto& [name, bytes] : before_) EXPECT_TRUE(folder[name] == bytes) << Utf8(name);
@@ -249,6 +264,7 @@ class RestartTest : public HostInstalledTest {
 
   FolderContents before_;
   FolderContents installed_;
+  ScratchDir host_{L"Orvex Pro\\IRIS_OCR\\resources", L"C:\\"};
 };
 
 TEST_F(RestartTest, AFileKeptInUseIsReplacedWithTheRestAtTheNextRestart) {
@@ -274,6 +290,111 @@ TEST_F(RestartTest, ARunAfterTheHostLetGoInstallsAtOnceAndTheRestartChangesNothi
   Restart();
   installed_[L"latin.ocr.orvex-new"] = "half a fi";
   EXPECT_EQ(Snapshot(Resources()), installed_);
+}
+
+// The host keeps its old schpp.dic open, sharing deletion, or only maps it, as programs that
+// read large dictionaries do: the update moves it aside, but its old copy cannot go while the
+// host runs. Neither that update nor the next one, which needs the old copy's name, may fail.
+TEST_F(RestartTest, AnOldCopyTheHostKeepsOpenOrMappedNeverWedgesLaterUpdates) {
+  const std::wstring old_copy = Resources() + L"schpp.dic.orvex-old";
+  for (bool mapped : {false, true}) {
+    WriteBytes(Resources() + L"schpp.dic", "older");
+    UniqueHandle host(CreateFileW((Resources() + L"schpp.dic").c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    UniqueHandle mapping(
+        mapped ? CreateFileMappingW(host.get(), nullptr, PAGE_READONLY, 0, 0, nullptr) : nullptr);
+    const void* view = mapped ? MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0) : nullptr;
+    if (mapped) host.reset();
+    Outcome outcome = RunInstaller();
+    EXPECT_EQ(outcome.exit_code, 0u) << outcome.err;
+    EXPECT_EQ(outcome.out, kCompleted);
+    const std::string removal = Utf8(Shown() + L"schpp.dic.orvex-old will be removed at the next");
+    EXPECT_NE(outcome.err.find(removal), std::string::npos) << outcome.err;
+    EXPECT_NE(ScheduledRenames().find(L"\\??\\" + old_copy + L'\0' + L'\0'), std::wstring::npos);
+
+    // A later update that has to change schpp.dic again: in use, so at the next restart.
+    WriteBytes(Resources() + L"schpp.dic", "a later version's dictionary");
+    outcome = RunInstaller();
+    EXPECT_EQ(outcome.exit_code, 3010u) << outcome.err;
+    EXPECT_NE(outcome.err.find(Utf8(Shown() + L"schpp.dic.orvex-old is still held")),
+              std::string::npos)
+        << outcome.err;
+    EXPECT_EQ(ReadBytes(Resources() + L"schpp.dic"), "a later version's dictionary");
+
+    if (view) UnmapViewOfFile(view);
+    mapping.reset();
+    host.reset();
+    Restart();
+    outcome = RunInstaller();
+    EXPECT_EQ(outcome.exit_code, 0u) << outcome.err;
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(Snapshot(Resources()), installed_) << "mapped: " << mapped;
+  }
+}
+
+// Hard links planted under the lock file's name, a working file's and a target's, each to a
+// file outside the folder, as someone who may write the folder could plant them for an
+// installer run with more rights: only their names in the folder may change.
+TEST_F(HostInstalledTest, HardLinksUnderItsNamesNeverLeadOutOfTheFolder) {
+  RecordHost(Host());
+  const std::wstring outside = host_.root();
+  const std::pair<const wchar_t*, const wchar_t*> links[] = {
+      {kLockFileName, L"lock victim"},
+      {L"schclas.dic.orvex-new", L"working file victim"},
+      {L"eng.ilex", L"target victim"},
+      {L"latin.ocr.orvex-old", L"read-only victim"}};
+  FolderContents victims;
+  for (const auto& [name, victim] : links) {
+    WriteBytes(outside + victim, "a file outside the folder, linked as " + Utf8(name));
+    victims[victim] = ReadBytes(outside + victim);
+    ASSERT_TRUE(CreateHardLinkW((Resources() + name).c_str(), (outside + victim).c_str(), nullptr));
+  }
+  SetFileAttributesW((outside + L"read-only victim").c_str(), FILE_ATTRIBUTE_READONLY);
+
+  const Outcome outcome = RunInstaller();
+  EXPECT_EQ(outcome.exit_code, 0u) << outcome.err;
+  EXPECT_EQ(outcome.out, kCompleted);
+  FolderContents folder = Snapshot(Resources());
+  // A read-only file is only unlinked where the system can do that without changing it.
+  if (folder.erase(L"latin.ocr.orvex-old") == 1) {
+    EXPECT_NE(outcome.err.find("latin.ocr.orvex-old is read-only"), std::string::npos);
+  }
+  EXPECT_EQ(folder, ExpectedPayloads());
+  for (const auto& [name, bytes] : victims) EXPECT_EQ(ReadBytes(outside + name), bytes);
+  EXPECT_EQ(GetFileAttributesW((outside + L"read-only victim").c_str()) & FILE_ATTRIBUTE_READONLY,
+            DWORD{FILE_ATTRIBUTE_READONLY});
+  SetFileAttributesW((outside + L"read-only victim").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A 64-bit host records "%ProgramFiles%" meaning its own Program Files, which this 32-bit
+// program's ProgramFiles is not; a 32-bit host means the one this program sees. The other
+// Program Files holds a decoy host folder.
+TEST_F(InstallerTest, ProgramFilesInAnExpandableRecordIsThatOfTheHostsBitness) {
+  const std::wstring leaf = L"Orvex Test " + std::to_wstring(GetCurrentProcessId());
+  const std::pair<REGSAM, const wchar_t*> cases[] = {{KEY_WOW64_64KEY, L"%ProgramW6432%"},
+                                                     {KEY_WOW64_32KEY, L"%ProgramFiles%"}};
+  std::wstring folders[2];
+  for (int i = 0; i < 2; ++i) {
+    wchar_t expanded[MAX_PATH];
+    ASSERT_NE(ExpandEnvironmentStringsW(cases[i].second, expanded, MAX_PATH), 0u);
+    folders[i] = std::wstring(expanded) + L"\\" + leaf + L"\\" + kOcrResourceSubdir;
+    fs::create_directories(folders[i]);
+  }
+  for (int i = 0; i < 2; ++i) {
+    DeleteRegistryKeyEverywhere(kHostSettingsKey);
+    RecordHost(L"%ProgramFiles%\\" + leaf + L"\\", cases[i].first, REG_EXPAND_SZ);
+    const Outcome outcome = RunInstaller();
+    EXPECT_EQ(outcome.exit_code, 0u) << outcome.err;
+    EXPECT_EQ(Snapshot(folders[i]), ExpectedPayloads());
+    // Where the two are one folder (a 64-bit build), there is no decoy.
+    if (folders[0] != folders[1]) {
+      EXPECT_TRUE(Snapshot(folders[1 - i]).empty());
+    }
+    for (const auto& [name, bytes] : ExpectedPayloads()) fs::remove(folders[i] + name);
+  }
+  for (const std::wstring& folder : folders)
+    fs::remove_all(folder.substr(0, folder.size() - wcslen(kOcrResourceSubdir)));
 }
 
 TEST_F(HostInstalledTest, RunsStoppedPartWayAreRecoveredByTheNextRun) {

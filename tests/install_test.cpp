@@ -229,6 +229,24 @@ TEST_F(InstallTest, LitterNeverWedgesLaterRuns) {
   EXPECT_EQ(Contents(), expected);
 }
 
+// Deduplicated, system-compressed and cloud placeholder files carry reparse points too, and
+// must install like any file; only name surrogates lead elsewhere.
+TEST(ReparsePointTest, OnlyNameSurrogatesAreLinks) {
+  constexpr DWORD kFile = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT;
+  constexpr DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+  // Symbolic link, junction or mount point, and a WSL symbolic link.
+  for (DWORD tag : {0xA000000Cu, 0xA0000003u, 0xA000001Du}) {
+    EXPECT_EQ(KindOfAttributes(kFile, tag), EntryKind::kLink) << std::hex << tag;
+    EXPECT_EQ(KindOfAttributes(kFolder, tag), EntryKind::kLink) << std::hex << tag;
+  }
+  // Deduplication, WOF compression, a cloud files placeholder, HSM.
+  for (DWORD tag : {0x80000013u, 0x80000017u, 0x9000601Au, 0xC0000004u}) {
+    EXPECT_EQ(KindOfAttributes(kFile, tag), EntryKind::kFile) << std::hex << tag;
+    EXPECT_EQ(KindOfAttributes(kFolder, tag), EntryKind::kFolder) << std::hex << tag;
+  }
+  EXPECT_EQ(KindOfAttributes(FILE_ATTRIBUTE_NORMAL, 0), EntryKind::kFile);
+}
+
 // The working files of a run stopped part-way, planted as that run would have left them.
 // "Before" is the folder as it was when that run started.
 class InterruptedRunTest : public InstallTest {

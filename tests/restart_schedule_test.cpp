@@ -17,18 +17,11 @@ std::wstring List(std::initializer_list<std::wstring> strings) {
 }
 
 std::wstring ReadList() {
-  UniqueHkey key;
-  std::wstring data(4096, L'\0');
-  DWORD bytes = static_cast<DWORD>(data.size() * sizeof(wchar_t));
   DWORD type = REG_NONE;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put()) !=
-          ERROR_SUCCESS ||
-      RegQueryValueExW(key.get(), kList.name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
-                       &bytes) != ERROR_SUCCESS)
-    return L"(none)";
+  const std::wstring list = RegistryData(HKEY_LOCAL_MACHINE, kKey, kList.name, &type);
+  if (list.empty()) return L"(none)";
   EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
-  data.resize(bytes / sizeof(wchar_t));
-  return data;
+  return list;
 }
 
 TEST(RestartScheduleTest, OtherProgramsRenamesAreKeptAndOursGoAsAWhole) {

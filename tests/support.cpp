@@ -9,10 +9,10 @@
 #include "host/win32.h"
 #include "installer/catalogue.h"
 
-ScratchDir::ScratchDir(const std::wstring& leaf) {
+ScratchDir::ScratchDir(const std::wstring& leaf, const std::wstring& base) {
   static int counter = 0;
   root_ =
-      fs::path(TestPath("ORVEX_TEST_WORK")) /
+      fs::path(base.empty() ? TestPath("ORVEX_TEST_WORK") : base) /
       (L"scratch-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter));
   fs::remove_all(root_);
   fs::path folder = leaf.empty() ? root_ : root_ / leaf;
@@ -132,4 +132,17 @@ void SetRegistryString(HKEY root, const std::wstring& key, REGSAM view, const st
                        const std::wstring& text, DWORD type) {
   SetRegistryValue(root, key, view, name, type, text.c_str(),
                    static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+std::wstring RegistryData(HKEY root, const std::wstring& key, const wchar_t* name, DWORD* type) {
+  std::wstring data(8192, L'\0');
+  DWORD bytes = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+  UniqueHkey opened;
+  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, opened.put()) !=
+          ERROR_SUCCESS ||
+      RegQueryValueExW(opened.get(), name, nullptr, type, reinterpret_cast<BYTE*>(data.data()),
+                       &bytes) != ERROR_SUCCESS)
+    bytes = 0;
+  data.resize(bytes / sizeof(wchar_t));
+  return data;
 }

@@ -11,10 +11,11 @@
 
 namespace fs = std::filesystem;
 
-// A folder of its own for one test, removed afterwards. Its path ends in a backslash.
+// A folder of its own for one test, removed afterwards, in the tests' work folder or in
+// `base`. Its path ends in a backslash.
 class ScratchDir {
  public:
-  explicit ScratchDir(const std::wstring& leaf = L"");
+  explicit ScratchDir(const std::wstring& leaf = L"", const std::wstring& base = L"");
   ~ScratchDir();
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
@@ -64,5 +65,9 @@ void DeleteRegistryKey(HKEY root, const std::wstring& key, REGSAM view);
 void DeleteRegistryKeyEverywhere(const std::wstring& key);
 void SetRegistryValue(HKEY root, const std::wstring& key, REGSAM view, const std::wstring& name,
                       DWORD type, const void* data, DWORD bytes);
+// The data of a registry value in the 64-bit view, as UTF-16 units with its NULs; empty when
+// there is none. `type`, if given, receives its type.
+std::wstring RegistryData(HKEY root, const std::wstring& key, const wchar_t* name,
+                          DWORD* type = nullptr);
 void SetRegistryString(HKEY root, const std::wstring& key, REGSAM view, const std::wstring& name,
                        const std::wstring& text, DWORD type = REG_SZ);

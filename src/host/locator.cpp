@@ -21,6 +21,33 @@ LONG ExpandReferences(const std::wstring& text, std::wstring& out) {
   }
 }
 
+// The process's value of the environment variable `name`; empty when it has none.
+std::wstring Variable(const wchar_t* name) {
+  std::wstring value(GetEnvironmentVariableW(name, nullptr, 0), L'\0');
+  if (!value.empty())
+    value.resize(GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size())));
+  return value;
+}
+
+// A 64-bit host that writes "%ProgramFiles%" into its 64-bit record means its own Program
+// Files; this 32-bit process's ProgramFiles is the 32-bit one, and the 64-bit one is
+// ProgramW6432 (likewise for CommonProgramFiles). So the text is expanded with those swapped in,
+// as a 64-bit program would expand it; where they are not defined (32-bit Windows), as is.
+LONG ExpandReferencesAs64Bit(const std::wstring& text, std::wstring& out) {
+  static const wchar_t* const kSwaps[][2] = {{L"ProgramFiles", L"ProgramW6432"},
+                                             {L"CommonProgramFiles", L"CommonProgramW6432"}};
+  std::wstring saved[2];
+  for (int i = 0; i < 2; ++i) {
+    saved[i] = Variable(kSwaps[i][0]);
+    const std::wstring native = Variable(kSwaps[i][1]);
+    if (!native.empty()) SetEnvironmentVariableW(kSwaps[i][0], native.c_str());
+  }
+  const LONG status = ExpandReferences(text, out);
+  for (int i = 0; i < 2; ++i)
+    SetEnvironmentVariableW(kSwaps[i][0], saved[i].empty() ? nullptr : saved[i].c_str());
+  return status;
+}
+
 }  // namespace
 
 RegistryValue HostInstallPath() {
@@ -49,7 +76,9 @@ LONG QueryRegistryString(const RegistryValue& value, REGSAM view, std::wstring& 
   // Only the bytes the registry returned count, and a stray odd byte is not a character.
   data.resize(bytes / sizeof(wchar_t));
   data.resize(std::min(data.find(L'\0'), data.size()));
-  if (type == REG_EXPAND_SZ) return ExpandReferences(data, out);
+  if (type == REG_EXPAND_SZ)
+    return view == KEY_WOW64_64KEY ? ExpandReferencesAs64Bit(data, out)
+                                   : ExpandReferences(data, out);
   out = std::move(data);
   return ERROR_SUCCESS;
 }

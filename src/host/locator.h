@@ -23,9 +23,10 @@ struct RegistryValue {
 // The host's own record of its installation directory.
 RegistryValue HostInstallPath();
 
-// Reads a REG_SZ or REG_EXPAND_SZ value (expanded) of any length in one registry view
-// (KEY_WOW64_64KEY or KEY_WOW64_32KEY), cut at its first NUL. Returns the Win32 status;
-// `out` is empty on every failure. Any other value type fails with ERROR_UNSUPPORTED_TYPE.
+// Reads a REG_SZ or REG_EXPAND_SZ value of any length in one registry view (KEY_WOW64_64KEY or
+// KEY_WOW64_32KEY), cut at its first NUL, and expands it as a program of that view's bitness
+// would. Returns the Win32 status; `out` is empty on every failure. Any other value type fails
+// with ERROR_UNSUPPORTED_TYPE.
 LONG QueryRegistryString(const RegistryValue& value, REGSAM view, std::wstring& out);
 
 // The value from the 64-bit view or, only if that fails, the 32-bit view; empty if neither

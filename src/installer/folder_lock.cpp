@@ -17,10 +17,8 @@ HANDLE OpenLockFile(const std::wstring& path, DWORD disposition) {
 void FolderLock::Release() {
   if (!file_) return;
   LARGE_INTEGER size{};
-  if (GetFileSizeEx(file_.get(), &size) && size.QuadPart == 0) {
-    FILE_DISPOSITION_INFO disposition{TRUE};
-    SetFileInformationByHandle(file_.get(), FileDispositionInfo, &disposition, sizeof disposition);
-  }
+  if (GetFileSizeEx(file_.get(), &size) && size.QuadPart == 0)
+    DeleteThroughHandle(file_.get(), false);
   file_.reset();
 }
 
@@ -28,6 +26,7 @@ std::optional<Failure> FolderLock::Acquire(const ResourceFolder& folder, DWORD w
   path_ = folder.path + kLockFileName;
   const ULONGLONG start = GetTickCount64();
   int vanished = 0;
+  int relinked = 0;
   for (;;) {
     // Only ever created as a new file or opened as an existing one, never created through a
     // name that is taken (a link planted there, say).
@@ -43,6 +42,19 @@ std::optional<Failure> FolderLock::Acquire(const ResourceFolder& folder, DWORD w
                            L" is taken by something that cannot be opened, such as a "
                            L"broken link; remove it",
                        0};
+      // A file with another name (a hard link planted here) is not this folder's alone: the
+      // record would be written into a file elsewhere. Its name here goes, and a new file is
+      // made; the file itself is never written.
+      if (file_ && NameCount(file_.get()) > 1) {
+        const bool removed = DeleteThroughHandle(file_.get(), false);
+        file_.reset();
+        if (!removed || ++relinked == kVanishedTries)
+          return Failure{path_ +
+                             L" has another name outside the folder (a hard link) and could "
+                             L"not be removed; remove it",
+                         0};
+        continue;
+      }
     }
     if (file_) break;
     // Held by another run, or by another program for a moment, or being removed by the run

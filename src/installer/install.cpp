@@ -44,11 +44,6 @@ std::vector<std::wstring> TableNamesAmong(const PayloadTable& table,
   return found;
 }
 
-// The renames that put the staged files of `names` in place at the next restart.
-BootRenames BootRenamesOf(const ResourceFolder& folder, std::vector<std::wstring> names) {
-  return {folder.path, std::move(names), kStagedSuffix};
-}
-
 // A result with `cause` as its first problem.
 InstallResult Ended(InstallState state, Failure cause) {
   InstallResult result{state, {}};
@@ -162,17 +157,32 @@ std::optional<Failure> PlanChanges(ResourceFolder& folder, const PayloadTable& t
 }
 
 // A leftover that could not be cleared under a name a change needs stops the run now, and
-// keeps a later undo from mistaking it for this run's own.
-std::optional<Failure> CheckWorkingNames(ResourceFolder& folder,
-                                         const std::vector<Change>& changes) {
+// keeps a later undo from mistaking it for this run's own. One that another program holds (an
+// old copy the host still has open or mapped) makes its target a file in use: then `held` says
+// so, and the set can still be replaced at the next restart, unless it is a staged file's name.
+std::optional<Failure> CheckWorkingNames(ResourceFolder& folder, const std::vector<Change>& changes,
+                                         Leftovers& leftovers, std::optional<Failure>& held) {
   for (const Change& change : changes) {
     const std::wstring& aside = change.target_exists ? change.backup : change.absent;
     for (const std::wstring* name : {&change.staged, &aside}) {
+      const std::wstring path = folder.path + *name;
       Entry leftover;
-      if (auto failure = InspectEntry(folder, *name, 0, leftover)) return failure;
-      if (leftover.kind != EntryKind::kAbsent)
-        return Failure{
-            folder.path + *name + L" is in the way of replacing " + folder.path + change.target, 0};
+      std::optional<Failure> failure = InspectEntry(folder, *name, 0, leftover);
+      if (!failure && leftover.kind == EntryKind::kAbsent) continue;
+      // Its removal was accepted and it stayed, or was refused because it is held.
+      const bool is_held = failure ? IsInUse(failure->code)
+                                   : leftover.kind == EntryKind::kFile &&
+                                         (!leftovers.Named(*name) || leftovers.Held(*name));
+      if (!is_held) {
+        if (failure) return failure;
+        return Failure{path + L" is in the way of replacing " + folder.path + change.target, 0};
+      }
+      failure = Failure{L"could not replace " + folder.path + change.target + L": " + path +
+                            L" is still held by another program",
+                        failure ? failure->code : DWORD{ERROR_SHARING_VIOLATION}};
+      if (name == &change.staged) return failure;
+      leftovers.Hold(*name);
+      if (!held) held = std::move(failure);
     }
   }
   return std::nullopt;
@@ -260,12 +270,15 @@ std::optional<Failure> ReplaceAll(ResourceFolder& folder, std::vector<Change>& c
 // holds the old set. Where the system does not let this run schedule that, nothing changes.
 InstallResult ScheduleForRestart(Failure in_use, ResourceFolder& folder, FolderLock& lock,
                                  const std::vector<Change>& changes,
-                                 const InstallSettings& settings) {
+                                 const InstallSettings& settings, const Leftovers& leftovers) {
   // Recorded first: a run stopped before the schedule is written leaves a record that the
-  // next run finds nothing scheduled for, and clears.
+  // next run finds nothing scheduled for, and clears. Held working files go at the restart
+  // too, before the renames.
   const std::vector<std::wstring> targets = TargetsOf(changes);
   std::optional<Failure> failure = lock.Record({targets, true});
-  if (!failure) failure = ScheduleRenames(settings.restart_renames, BootRenamesOf(folder, targets));
+  if (!failure)
+    failure =
+        ScheduleRenames(settings.restart_renames, BootRenamesOf(folder, targets, leftovers.held()));
   if (!failure) return Ended(InstallState::kScheduled, std::move(in_use));
   InstallResult result = Unstage(std::move(in_use), folder, changes, changes.size(), settings);
   result.problems.push_back(std::move(*failure));
@@ -312,21 +325,25 @@ InstallResult InstallChanges(ResourceFolder& folder, FolderLock& lock, const Pay
   if (auto failure = PlanChanges(folder, table, module, changes))
     return Unchanged(std::move(*failure));
   if (changes.empty()) return {};
-  if (auto failure = CheckWorkingNames(folder, changes)) return Unchanged(std::move(*failure));
+  std::optional<Failure> in_use;
+  if (auto failure = CheckWorkingNames(folder, changes, leftovers, in_use))
+    return Unchanged(std::move(*failure));
   if (auto failure = CheckPayloads(changes)) return Unchanged(std::move(*failure));
 
   size_t staged = 0;
   if (auto failure = Stage(folder, changes, staged))
     return Unstage(std::move(*failure), folder, changes, staged, settings);
-  if (auto failure = OpenTargets(folder, changes)) {
+  std::optional<Failure> failure = std::move(in_use);
+  if (!failure) failure = OpenTargets(folder, changes);
+  if (failure) {
     CloseTargets(changes);
     if (IsInUse(failure->code))
-      return ScheduleForRestart(std::move(*failure), folder, lock, changes, settings);
+      return ScheduleForRestart(std::move(*failure), folder, lock, changes, settings, leftovers);
     return Unstage(std::move(*failure), folder, changes, changes.size(), settings);
   }
 
   // From the record on, a stopped run is undone by the next one; clearing it commits the set.
-  std::optional<Failure> failure = lock.Record({TargetsOf(changes)});
+  failure = lock.Record({TargetsOf(changes)});
   if (!failure) failure = ReplaceAll(folder, changes);
   if (!failure) failure = lock.Record({});
   CloseTargets(changes);
@@ -362,7 +379,8 @@ InstallResult InstallPayloads(const std::wstring& directory, const PayloadTable&
   Leftovers leftovers;
   RemoveLeftovers(folder, table, leftovers);
   InstallResult result = InstallChanges(folder, lock, table, module, settings, leftovers);
-  if (result.state == InstallState::kInstalled) ConfirmNothingLeft(folder, table, lock, leftovers);
+  if (result.state == InstallState::kInstalled)
+    ConfirmNothingLeft(folder, table, lock, leftovers, settings.restart_renames);
   // Leftovers that stay are told after the outcome's own problems: they may explain a failure.
   for (Failure& warning : leftovers.warnings()) result.problems.push_back(std::move(warning));
   return result;

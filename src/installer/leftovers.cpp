@@ -31,23 +31,39 @@ bool OwnEntries(const ResourceFolder& folder, const PayloadTable& table, bool wi
   return true;
 }
 
-}  // namespace
-
-void Leftovers::Remove(ResourceFolder& folder, const std::wstring& name) {
-  if (auto failure = RemoveEntry(folder, name)) Add(name, std::move(*failure));
+Failure StillThere(const ResourceFolder& folder, const std::wstring& name) {
+  return {folder.path + name + L" is still there after its removal", 0};
 }
 
-void Leftovers::Add(const std::wstring& name, Failure warning) {
-  names_.push_back(name);
-  warnings_.push_back(std::move(warning));
-}
-
-bool Leftovers::Named(const std::wstring& name) const {
-  for (const std::wstring& named : names_) {
-    if (SameName(named, name)) return true;
+bool Among(const std::vector<std::wstring>& names, const std::wstring& name) {
+  for (const std::wstring& listed : names) {
+    if (SameName(listed, name)) return true;
   }
   return false;
 }
+
+}  // namespace
+
+void Leftovers::Remove(ResourceFolder& folder, const std::wstring& name) {
+  if (auto failure = RemoveEntry(folder, name)) {
+    const bool held = IsInUse(failure->code);
+    Add(name, std::move(*failure), held);
+  }
+}
+
+void Leftovers::Add(const std::wstring& name, Failure warning, bool held) {
+  names_.push_back(name);
+  warnings_.push_back(std::move(warning));
+  if (held) Hold(name);
+}
+
+void Leftovers::Hold(const std::wstring& name) {
+  if (!Held(name)) held_.push_back(name);
+}
+
+bool Leftovers::Named(const std::wstring& name) const { return Among(names_, name); }
+
+bool Leftovers::Held(const std::wstring& name) const { return Among(held_, name); }
 
 // One that cannot be removed is only a warning; it stops a later run only if that run needs
 // its name, and then only that run, with the reason. Usually there are none, and one look at
@@ -63,23 +79,36 @@ void RemoveLeftovers(ResourceFolder& folder, const PayloadTable& table, Leftover
   }
 }
 
+BootRenames BootRenamesOf(const ResourceFolder& folder, std::vector<std::wstring> names,
+                          std::vector<std::wstring> removals) {
+  return {folder.final_path + L"\\", std::move(names), kStagedSuffix, std::move(removals)};
+}
+
 // A removal the system accepted can still fail to happen: Wine removes a file only when its
 // last handle closes and ignores an error then, and Windows keeps a removed file's name while
 // another program holds it. So a finished run looks at the folder once more, with the lock
 // released, since its file is one of the things to look for. What is there it clears under the
-// lock again, and it names what still stays. Another run that holds the folder by then clears
-// up after itself.
+// lock again. A working file that still stays is held by another program: its removal is
+// scheduled for the next restart, with those refused as held, in one write. Whatever stays is
+// named. Another run that holds the folder by then clears up after itself.
 void ConfirmNothingLeft(ResourceFolder& folder, const PayloadTable& table, FolderLock& lock,
-                        Leftovers& leftovers) {
+                        Leftovers& leftovers, const RegistryValue& restart_renames) {
   lock.Release();
   std::vector<std::wstring> left;
-  if (!OwnEntries(folder, table, true, leftovers, left) || left.empty()) return;
+  if (!OwnEntries(folder, table, true, leftovers, left) ||
+      (left.empty() && leftovers.held().empty()))
+    return;
   FolderLock again;
   if (again.Acquire(folder, 0)) return;
   RemoveLeftovers(folder, table, leftovers);
+  OwnEntries(folder, table, false, leftovers, left);
+  for (const std::wstring& name : left) leftovers.Add(name, StillThere(folder, name), true);
+  if (!leftovers.held().empty() &&
+      !ScheduleRenames(restart_renames, BootRenamesOf(folder, {}, leftovers.held()))) {
+    for (const std::wstring& name : leftovers.held())
+      leftovers.Add(name, {folder.path + name + L" will be removed at the next restart", 0});
+  }
   again.Release();
   OwnEntries(folder, table, true, leftovers, left);
-  for (const std::wstring& name : left) {
-    leftovers.Add(name, {folder.path + name + L" is still there after its removal", 0});
-  }
+  for (const std::wstring& name : left) leftovers.Add(name, StillThere(folder, name));
 }

@@ -11,6 +11,13 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 constexpr LONG kStatusDeletePending = static_cast<LONG>(0xC0000056);
 constexpr LONG kStatusCannotDelete = static_cast<LONG>(0xC0000121);
 
+// Deleting with POSIX semantics drops the name at once even while others hold the file
+// (Windows 10 and later, on NTFS); older systems, FAT, some network shares and Wine refuse it.
+constexpr auto kFileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+constexpr DWORD kDispositionDelete = 0x1;
+constexpr DWORD kDispositionPosixSemantics = 0x2;
+constexpr DWORD kDispositionIgnoreReadOnly = 0x10;
+
 constexpr DWORD kFirstPauseMilliseconds = 10;
 constexpr DWORD kLongestPauseMilliseconds = 100;
 
@@ -21,16 +28,24 @@ const LastStatusFunction kLastStatus = reinterpret_cast<LastStatusFunction>(
     reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetLastNtStatus")));
 
 // Tries `attempt` (true on success, the error left for LastSystemError otherwise) again and
-// again until it succeeds, fails for a reason `held_for_now` does not put down to a momentary
-// holder, or the folder's wait for holders is spent; returns the last error, if any. Nothing
-// waits, and no call is added, when nobody holds anything.
+// again until it succeeds, fails for a reason `held_for_now` does not put down to a holder, or
+// the folder's wait for holders is spent; returns the last error, if any. A holder that
+// outlasts the wait makes it a file in use: an access denial behind which the system says the
+// file is being deleted or is mapped must not read as a lack of rights. Nothing waits, and no
+// call is added, when nobody holds anything.
 template <typename Attempt, typename Judge>
 std::optional<SystemError> Patiently(ResourceFolder& folder, Attempt attempt, Judge held_for_now) {
   for (DWORD pause = kFirstPauseMilliseconds;;
        pause = std::min(2 * pause, kLongestPauseMilliseconds)) {
     if (attempt()) return std::nullopt;
-    const SystemError error = LastSystemError();
-    if (folder.holder_wait_ms == 0 || !held_for_now(error)) return error;
+    SystemError error = LastSystemError();
+    if (!held_for_now(error)) return error;
+    if (folder.holder_wait_ms == 0) {
+      if (!IsInUse(error.code))
+        error.code =
+            error.status == kStatusDeletePending ? ERROR_DELETE_PENDING : ERROR_SHARING_VIOLATION;
+      return error;
+    }
     const DWORD wait = std::min(pause, folder.holder_wait_ms);
     Sleep(wait);
     folder.holder_wait_ms -= wait;
@@ -59,9 +74,9 @@ std::wstring FinalPath(HANDLE handle) {
 // Where the system allows opening a link as itself, the attributes say so. Elsewhere (Wine
 // follows a Unix symbolic link whatever is asked) the only sign is where the handle leads.
 EntryKind KindOf(const ResourceFolder& folder, const std::wstring& name, HANDLE handle,
-                 DWORD attributes) {
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return EntryKind::kLink;
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return EntryKind::kFolder;
+                 const FILE_ATTRIBUTE_TAG_INFO& tag) {
+  const EntryKind kind = KindOfAttributes(tag.FileAttributes, tag.ReparseTag);
+  if (kind != EntryKind::kFile) return kind;
   if (GetFileType(handle) != FILE_TYPE_DISK) return EntryKind::kDevice;
   if (!folder.final_path.empty() && !SameName(FinalPath(handle), folder.final_path + L"\\" + name))
     return EntryKind::kLink;
@@ -112,7 +127,30 @@ bool SameName(const std::wstring& a, const std::wstring& b) {
 
 bool IsInUse(DWORD code) {
   return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION ||
-         code == ERROR_USER_MAPPED_FILE;
+         code == ERROR_USER_MAPPED_FILE || code == ERROR_DELETE_PENDING;
+}
+
+EntryKind KindOfAttributes(DWORD attributes, DWORD reparse_tag) {
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsReparseTagNameSurrogate(reparse_tag))
+    return EntryKind::kLink;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return EntryKind::kFolder;
+  return EntryKind::kFile;
+}
+
+DWORD NameCount(HANDLE file) {
+  FILE_STANDARD_INFO standard{};
+  if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard)) return 0;
+  return standard.NumberOfLinks;
+}
+
+bool DeleteThroughHandle(HANDLE file, bool ignore_read_only) {
+  DWORD flags = kDispositionDelete | kDispositionPosixSemantics;
+  if (ignore_read_only) flags |= kDispositionIgnoreReadOnly;
+  if (SetFileInformationByHandle(file, kFileDispositionInfoEx, &flags, sizeof flags)) return true;
+  if (ignore_read_only) return false;
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) !=
+         FALSE;
 }
 
 std::optional<Failure> InspectEntry(ResourceFolder& folder, const std::wstring& name, DWORD access,
@@ -139,9 +177,10 @@ std::optional<Failure> ClassifyEntry(const ResourceFolder& folder, const std::ws
   FILE_ATTRIBUTE_TAG_INFO tag{};
   if (!GetFileInformationByHandleEx(entry.handle.get(), FileAttributeTagInfo, &tag, sizeof tag))
     return Failure{L"could not read the attributes of " + path, GetLastError()};
-  entry.kind = KindOf(folder, name, entry.handle.get(), tag.FileAttributes);
+  entry.kind = KindOf(folder, name, entry.handle.get(), tag);
   entry.read_only = (tag.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-  entry.opened_as_link = (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  entry.opened_as_link = (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+                         IsReparseTagNameSurrogate(tag.ReparseTag);
   return std::nullopt;
 }
 
@@ -194,18 +233,23 @@ std::optional<Failure> RemoveEntry(ResourceFolder& folder, const std::wstring& n
   const bool removable =
       entry.kind == EntryKind::kFile || (entry.kind == EntryKind::kLink && entry.opened_as_link);
   if (!removable) return Failure{path + L" " + KindText(entry.kind) + L"; it was left alone", 0};
-  if (entry.read_only && !entry.opened_as_link) {
+  // The attribute belongs to the file, not to the name: one with a name elsewhere keeps it.
+  const bool keep_read_only =
+      entry.read_only && !entry.opened_as_link && NameCount(entry.handle.get()) > 1;
+  if (entry.read_only && !entry.opened_as_link && !keep_read_only) {
     FILE_BASIC_INFO basic{};
     basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
     if (!SetFileInformationByHandle(entry.handle.get(), FileBasicInfo, &basic, sizeof basic))
       return Failure{L"could not remove " + path, GetLastError()};
   }
   // Deleting through the checked handle removes exactly what was checked.
-  const std::optional<SystemError> error = Patiently(folder, [&] {
-    FILE_DISPOSITION_INFO disposition{TRUE};
-    return SetFileInformationByHandle(entry.handle.get(), FileDispositionInfo, &disposition,
-                                      sizeof disposition) != FALSE;
-  });
+  const std::optional<SystemError> error =
+      Patiently(folder, [&] { return DeleteThroughHandle(entry.handle.get(), keep_read_only); });
+  if (error && keep_read_only && !IsInUse(error->code))
+    return Failure{path +
+                       L" is read-only and has another name outside the folder; it was left "
+                       L"alone",
+                   0};
   if (error) return Failure{L"could not remove " + path, error->code};
   return std::nullopt;
 }

@@ -16,7 +16,8 @@
 // keep it for tens to hundreds of milliseconds, often without delete sharing. The functions
 // below that open, create, rename or remove an entry wait such holders out, retrying after 10,
 // 20, 40, 80 and then every 100 ms, until this much waiting in all is spent; a refusal that
-// outlasts it is final. A run spends it while it installs; an undo is given it afresh.
+// outlasts it is final, and is that of a file in use, whatever code the system gave. A run
+// spends it while it installs; an undo is given it afresh.
 inline constexpr DWORD kHolderWaitMilliseconds = 3'000;
 
 // The folder the installer works in, held open for the run.
@@ -44,16 +45,23 @@ SystemError LastSystemError();
 // denial for want of rights is not.
 bool HeldForNow(const SystemError& error);
 
-// Whether a step failed with `code` because another program has the file open.
+// Whether a step failed with `code` because another program has the file open or mapped.
 bool IsInUse(DWORD code);
 
 enum class EntryKind {
   kAbsent,
   kFile,    // a regular file in the folder itself
   kFolder,  // a folder (or a link to one)
-  kLink,    // a link or other reparse point, or a name that resolves outside the folder
+  kLink,    // a link (symbolic link, junction, mount point), or a name that resolves outside
+            // the folder
   kDevice,  // anything that is not a file on a disk
 };
+
+// What attributes and a reparse tag, as the system reports them for an entry opened as itself,
+// make of it. Only name surrogates lead elsewhere; files that are deduplicated, compressed by
+// the system or placeholders of a cloud drive carry reparse points of other kinds and are
+// files. Says kFile for anything that further checks of the handle must judge.
+EntryKind KindOfAttributes(DWORD attributes, DWORD reparse_tag);
 
 struct Entry {
   EntryKind kind = EntryKind::kAbsent;
@@ -61,6 +69,17 @@ struct Entry {
   bool opened_as_link = false;  // the handle is the link itself, not what it points at
   UniqueHandle handle;          // open for every kind but kAbsent
 };
+
+// How many names the open file has: more than one means that it can also be reached from
+// outside the folder (a hard link), so nothing but its name in the folder may be changed.
+// 0 when the system cannot say.
+DWORD NameCount(HANDLE file);
+
+// Marks the open `file` for deletion, so that its name goes as soon as the system allows: at
+// once where it can remove a name that others still hold, otherwise when the last holder
+// closes it. With `ignore_read_only`, only where the read-only attribute need not be cleared
+// first. The error is left for LastSystemError.
+bool DeleteThroughHandle(HANDLE file, bool ignore_read_only);
 
 // Opens the folder's entry `name` with `access` (plus the right to read attributes), sharing
 // everything, without following a reparse point where the system allows that, and says what it
@@ -87,9 +106,11 @@ bool ListEntries(const ResourceFolder& folder, const wchar_t* pattern,
 // "is a folder", "is a link ...": why an entry that is not a plain file was left alone.
 std::wstring KindText(EntryKind kind);
 
-// Removes the entry `name` if there is one: a file (its read-only attribute cleared first), or
-// a link as itself where the system opens links as themselves. Anything else is left alone
-// and is a failure; so is a link the system would only follow.
+// Removes the entry `name` if there is one: a file (its read-only attribute cleared first,
+// unless the file has another name elsewhere), or a link as itself where the system opens
+// links as themselves. Anything else is left alone and is a failure; so is a link the system
+// would only follow. A file that another program keeps open or mapped past the wait fails with
+// the code of a file in use.
 std::optional<Failure> RemoveEntry(ResourceFolder& folder, const std::wstring& name);
 
 // Opens the plain file `name` of the folder so that it can be moved; absent, or anything but a

@@ -1,5 +1,7 @@
 #include "installer/restart_schedule.h"
 
+#include "installer/long_paths.h"
+
 namespace {
 
 constexpr wchar_t kExtendedPrefix[] = L"\\\\?\\";
@@ -51,8 +53,12 @@ std::optional<Failure> PairsOf(const BootRenames& renames, std::wstring& pairs) 
   const std::wstring& folder = renames.folder;
   const size_t skip = folder.compare(0, 4, kExtendedPrefix) == 0 ? 4 : 0;
   if (folder.size() < skip + 3 || folder[skip + 1] != L':' || folder[skip + 2] != L'\\')
-    return Failure{folder + L" is not on a local drive", 0};
+    return Failure{DisplayPath(folder) + L" is not on a local drive", 0};
   const std::wstring nt_folder = kNtPrefix + folder.substr(skip);
+  for (const std::wstring& name : renames.removals) {
+    pairs.append(nt_folder).append(name) += L'\0';
+    pairs += L'\0';
+  }
   for (const std::wstring& name : renames.names) {
     pairs.append(nt_folder).append(name).append(renames.suffix) += L'\0';
     (pairs += L'!').append(nt_folder).append(name) += L'\0';

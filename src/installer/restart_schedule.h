@@ -16,12 +16,15 @@
 RegistryValue PendingRenames();
 
 // Renames for the next restart that put each file of `names`, staged beside it under its name
-// with `suffix` added, in its place, replacing whatever is there then. `folder` ends in a
-// backslash and is on a local drive, plain ("C:\a\") or extended-length ("\\?\C:\a\").
+// with `suffix` added, in its place, replacing whatever is there then; before them, the files
+// of `removals` are deleted. `folder` ends in a backslash and is on a local drive, plain
+// ("C:\a\") or extended-length ("\\?\C:\a\"), named as it will be named at boot: by its
+// final path, not through a mapped or substituted drive.
 struct BootRenames {
   std::wstring folder;
   std::vector<std::wstring> names;
   const wchar_t* suffix;
+  std::vector<std::wstring> removals = {};
 };
 
 // Adds `renames`, in order, after whatever else is scheduled, in one write, flushed: a run
