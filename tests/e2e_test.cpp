@@ -71,6 +71,7 @@ Outcome RunInstaller(const std::wstring& arguments = L"") {
 }
 
 const std::string kCompleted = "installation has been completed\r\n";
+const wchar_t kPrompt[] = L"Press any key to close this window.";
 const std::string kNotInstalled = "Orvex Pro is not installed\r\n";
 
 class InstallerTest : public ::testing::Test {
@@ -96,14 +97,23 @@ class InstallerTest : public ::testing::Test {
   }
   static constexpr wchar_t kSessionManager[] =
       L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+  // A failure, said in lines naming `file`, then the line that says the folder is unchanged,
+  // then what to do next where there is something: a line holding `next_step`.
   static void ExpectFailure(const Outcome& outcome, DWORD exit_code, const std::wstring& folder,
-                            const std::wstring& file) {
+                            const std::wstring& file, const char* next_step = nullptr) {
     EXPECT_EQ(outcome.exit_code, exit_code);
     EXPECT_EQ(outcome.out, "");
     EXPECT_NE(outcome.err.find(Utf8(file)), std::string::npos) << outcome.err;
-    const std::string last = Utf8(L"installation failed; " + folder + L" was left unchanged\r\n");
-    ASSERT_GE(outcome.err.size(), last.size()) << outcome.err;
-    EXPECT_EQ(outcome.err.substr(outcome.err.size() - last.size()), last) << outcome.err;
+    const std::string failed = Utf8(L"installation failed; " + folder + L" was left unchanged\r\n");
+    const size_t at = outcome.err.find(failed);
+    ASSERT_NE(at, std::string::npos) << outcome.err;
+    const std::string after = outcome.err.substr(at + failed.size());
+    if (next_step == nullptr) {
+      EXPECT_EQ(after, "");
+    } else {
+      EXPECT_NE(after.find(next_step), std::string::npos) << outcome.err;
+      EXPECT_EQ(after.find("\r\n"), after.size() - 2) << outcome.err;
+    }
   }
 };
 
@@ -252,6 +262,7 @@ class RestartTest : public InstallerTest {
     EXPECT_EQ(outcome.exit_code, 3010u) << outcome.err;
     EXPECT_EQ(outcome.out, "installation will be completed when the computer restarts\r\n");
     EXPECT_NE(outcome.err.find(Utf8(Shown() + L"latin.ocr")), std::string::npos);
+    EXPECT_NE(outcome.err.find("Restart the computer to finish"), std::string::npos);
     EXPECT_NE(ScheduledRenames().find(L"\\??\\" + Resources() + L"latin.ocr.orvex-new"),
               std::wstring::npos);
     // Until the restart the old set stands; the new one waits beside it.
@@ -460,6 +471,87 @@ TEST_F(HostInstalledTest, ARunWaitsWhileAnotherHoldsTheFolder) {
   EXPECT_EQ(Snapshot(Resources()), ExpectedPayloads());
 }
 
+// A person double-clicks the installer: Explorer starts it with a console of its own, and the
+// window stays until they have read it and pressed a key. Started in any other way, it never
+// waits. tests/explorer.cpp stands in for Explorer and the person.
+TEST_F(HostInstalledTest, StartedFromExplorerTheWindowStaysUntilAKey) {
+  if (GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) == 0)
+    GTEST_SKIP() << "needs a display for console windows (Xvfb, see tests/wine-session.sh)";
+  RecordHost(Host());
+  const std::wstring transcript = host_.root() + L"transcript";
+  const auto start = [&](const wchar_t* shell, const wchar_t* mode) {
+    const std::wstring exe = host_.root() + shell;
+    CopyFileW(TestPath("ORVEX_TEST_EXPLORER").c_str(), exe.c_str(), FALSE);
+    return InstallerProcess(std::wstring(mode) + L" \"" + TestPath("ORVEX_TEST_INSTALLER") +
+                                L"\" \"" + Resources() + L"eng.ilex\" \"" + kPrompt + L"\" \"" +
+                                transcript + L"\"",
+                            exe)
+        .Wait()
+        .exit_code;
+  };
+  EXPECT_EQ(start(L"explorer.exe", L"person"), 0u);
+  const std::string shown = ReadBytes(transcript);
+  EXPECT_NE(shown.find("installation has been completed\n" + Utf8(kPrompt)), std::string::npos)
+      << shown;
+  EXPECT_EQ(Snapshot(Resources()), ExpectedPayloads());
+
+  EXPECT_EQ(start(L"launcher.exe", L"alone"), 0u);
+  EXPECT_EQ(start(L"explorer.exe", L"shared"), 0u);
+  EXPECT_EQ(start(L"explorer.exe", L"redirected"), 0u);
+  EXPECT_EQ(ReadBytes(transcript), kCompleted);
+}
+
+// Wine's Restart Manager, while this lives, is tests/rstrtmgr.cpp, in the system folder.
+class StandInRestartManager {
+ public:
+  StandInRestartManager() {
+    wchar_t folder[MAX_PATH];
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    if (wow64)
+      GetSystemWow64DirectoryW(folder, MAX_PATH);
+    else
+      GetSystemDirectoryW(folder, MAX_PATH);
+    path_ = std::wstring(folder) + L"\\rstrtmgr.dll";
+    original_ = ReadBytes(path_);
+    WriteBytes(path_, ReadBytes(TestPath("ORVEX_TEST_RESTART_MANAGER")));
+  }
+  ~StandInRestartManager() { WriteBytes(path_, original_); }
+
+ private:
+  std::wstring path_;
+  std::string original_;
+};
+
+// A file another program keeps: the line that says so names the program where Windows can
+// tell (Wine's own Restart Manager names nobody), and the next step says to close it. The
+// Restart Manager is only ever loaded from the system folder.
+TEST_F(HostInstalledTest, AFileInUseNamesWhoHoldsItWhereWindowsCanTell) {
+  RecordHost(Host());
+  WriteBytes(Resources() + L"eng.ilex", "old lexicon");
+  WriteBytes(Resources() + L"eng.ilex.orvex-new", "a working file someone keeps open");
+  const UniqueHandle held(CreateFileW((Resources() + L"eng.ilex.orvex-new").c_str(), GENERIC_READ,
+                                      0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held);
+  const std::wstring line = Resources() + L"eng.ilex.orvex-new is still held by another program";
+  Outcome outcome = RunInstaller();
+  ExpectFailure(outcome, 4, Resources(), line + L": ", "Close Orvex Pro and any other program");
+
+  const StandInRestartManager restart_manager;
+  const std::wstring pid = std::to_wstring(GetCurrentProcessId());
+  const std::wstring holder = L"Orvex Pro (process " + pid + L")";
+  SetEnvironmentVariableW(L"ORVEX_TEST_HOLDER", (L"Orvex Pro|" + pid).c_str());
+  // A copy of the installer with someone else's Restart Manager beside it.
+  const std::wstring copy = host_.root() + L"OrvexProChineseOCR.exe";
+  CopyFileW(TestPath("ORVEX_TEST_INSTALLER").c_str(), copy.c_str(), FALSE);
+  CopyFileW(TestPath("ORVEX_TEST_RESTART_MANAGER").c_str(),
+            (host_.root() + L"rstrtmgr.dll").c_str(), FALSE);
+  outcome = InstallerProcess(L"", copy).Wait();
+  SetEnvironmentVariableW(L"ORVEX_TEST_HOLDER", nullptr);
+  ExpectFailure(outcome, 4, Resources(), line + L"; in use by " + holder + L": ",
+                Utf8(L"Close " + holder + L" and run the installer again.").c_str());
+}
+
 // Conditions that need root on the Linux side are prepared by tests/fixtures.sh.
 TEST_F(InstallerTest, FullDiskFailsAndLeavesTheFolderAsItWas) {
   const std::wstring folder = FixtureFolder(L"full-disk");
@@ -471,7 +563,9 @@ TEST_F(InstallerTest, FullDiskFailsAndLeavesTheFolderAsItWas) {
 
   RecordHost(folder.substr(0, folder.size() - wcslen(kOcrResourceSubdir)));
   const FolderContents before = Snapshot(folder);
-  ExpectFailure(RunInstaller(), 5, folder, folder);
+  const std::string next_step =
+      "needs " + std::to_string((needed + 1048575) / 1048576) + " MB of free space on ";
+  ExpectFailure(RunInstaller(), 5, folder, folder, next_step.c_str());
   EXPECT_EQ(Snapshot(folder), before);
 }
 
@@ -523,7 +617,7 @@ TEST_F(InstallerTest, AccessDeniedFailsAtOnceAndLeavesTheFolderAsItWas) {
     RecordHost(resources.substr(0, resources.size() - wcslen(kOcrResourceSubdir)));
     const FolderContents before = Snapshot(resources);
     const ULONGLONG start = GetTickCount64();
-    ExpectFailure(RunInstaller(), 3, resources, target);
+    ExpectFailure(RunInstaller(), 3, resources, target, "\"Run as administrator\"");
     EXPECT_LT(GetTickCount64() - start, kHolderWaitMilliseconds / 2) << Utf8(target);
     EXPECT_EQ(Snapshot(resources), before);
   }

@@ -229,6 +229,35 @@ TEST_F(InstallTest, LitterNeverWedgesLaterRuns) {
   EXPECT_EQ(Contents(), expected);
 }
 
+// A file in use whose replacement at the restart cannot be recorded for want of disk space:
+// nothing changes, and the status is that of a full disk, not of a file in use, so that a
+// deployment tool reports it rather than retrying and a person is told to free space.
+TEST_F(InstallTest, AFullDiskWhileSchedulingTheRestartIsAFullDisk) {
+  const std::wstring folder = FixtureFolder(L"full-disk");
+  ULARGE_INTEGER free{};
+  if (!GetDiskFreeSpaceExW(folder.c_str(), &free, nullptr, nullptr) || free.QuadPart > 4 << 20)
+    GTEST_SKIP() << "needs a small tmpfs mounted on " << Utf8(folder) << " (root and mount)";
+  const FolderContents before = Snapshot(folder);
+  // One page left: enough for the one small file staged, none for the record of the schedule.
+  WriteBytes(folder + L"filler", std::string(free.QuadPart - 4096, 'x'));
+  PayloadTable table;  // schparam.dic alone, which the fixture holds an older copy of
+  for (const PayloadEntry& entry : BuildPayloadTable())
+    if (entry.file_name == L"schparam.dic") table.push_back(entry);
+  InstallResult result;
+  {
+    UniqueHandle held(CreateFileW((folder + L"schparam.dic").c_str(), GENERIC_READ, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    result = InstallPayloads(folder, table, GetModuleHandleW(nullptr), settings_);
+  }
+  fs::remove(folder + L"filler");
+  EXPECT_EQ(result.state, InstallState::kUnchanged);
+  ASSERT_EQ(result.problems.size(), 2u);
+  EXPECT_EQ(ExitCodeFor(result.problems[0].code), kExitFileInUse);
+  EXPECT_EQ(ExitCodeFor(result.problems[1].code), kExitDiskFull);
+  EXPECT_EQ(ExitCodeOf(result), kExitDiskFull);
+  EXPECT_EQ(Snapshot(folder), before);
+}
+
 // Deduplicated, system-compressed and cloud placeholder files carry reparse points too, and
 // must install like any file; only name surrogates lead elsewhere.
 TEST(ReparsePointTest, OnlyNameSurrogatesAreLinks) {

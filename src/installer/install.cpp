@@ -46,7 +46,8 @@ std::vector<std::wstring> TableNamesAmong(const PayloadTable& table,
 
 // A result with `cause` as its first problem.
 InstallResult Ended(InstallState state, Failure cause) {
-  InstallResult result{state, {}};
+  InstallResult result;
+  result.state = state;
   result.problems.push_back(std::move(cause));
   return result;
 }
@@ -160,8 +161,10 @@ std::optional<Failure> PlanChanges(ResourceFolder& folder, const PayloadTable& t
 // keeps a later undo from mistaking it for this run's own. One that another program holds (an
 // old copy the host still has open or mapped) makes its target a file in use: then `held` says
 // so, and the set can still be replaced at the next restart, unless it is a staged file's name.
+// `held_file` names the file held.
 std::optional<Failure> CheckWorkingNames(ResourceFolder& folder, const std::vector<Change>& changes,
-                                         Leftovers& leftovers, std::optional<Failure>& held) {
+                                         Leftovers& leftovers, std::optional<Failure>& held,
+                                         std::wstring& held_file) {
   for (const Change& change : changes) {
     const std::wstring& aside = change.target_exists ? change.backup : change.absent;
     for (const std::wstring* name : {&change.staged, &aside}) {
@@ -180,6 +183,7 @@ std::optional<Failure> CheckWorkingNames(ResourceFolder& folder, const std::vect
       failure = Failure{L"could not replace " + folder.path + change.target + L": " + path +
                             L" is still held by another program",
                         failure ? failure->code : DWORD{ERROR_SHARING_VIOLATION}};
+      if (held_file.empty()) held_file = path;
       if (name == &change.staged) return failure;
       leftovers.Hold(*name);
       if (!held) held = std::move(failure);
@@ -232,13 +236,14 @@ bool StagedFilesHold(ResourceFolder& folder, const std::vector<Change>& changes)
 }
 
 // Opens every target that is to be moved aside, before any is moved: one that another program
-// keeps open stops the run here, with nothing replaced.
-std::optional<Failure> OpenTargets(ResourceFolder& folder, std::vector<Change>& changes) {
+// keeps open stops the run here, with nothing replaced, and `held_file` names it.
+std::optional<Failure> OpenTargets(ResourceFolder& folder, std::vector<Change>& changes,
+                                   std::wstring& held_file) {
   for (Change& change : changes) {
     if (!change.target_exists) continue;
     if (auto failure = OpenToMove(folder, change.target, change.opened)) {
-      if (failure->code != ERROR_SUCCESS)
-        failure->what = L"could not replace " + folder.path + change.target;
+      held_file = folder.path + change.target;
+      if (failure->code != ERROR_SUCCESS) failure->what = L"could not replace " + held_file;
       return failure;
     }
   }
@@ -267,7 +272,9 @@ std::optional<Failure> ReplaceAll(ResourceFolder& folder, std::vector<Change>& c
 
 // A target stays in use: the new set, staged and flushed, replaces the old at the next
 // restart, all of it at once, before any program can open the files. Until then the folder
-// holds the old set. Where the system does not let this run schedule that, nothing changes.
+// holds the old set. Where the system does not let this run schedule that, nothing changes,
+// and the file in use stays the reason; where the record of the schedule could not be written
+// (a full disk, an I/O error), that is the reason.
 InstallResult ScheduleForRestart(Failure in_use, ResourceFolder& folder, FolderLock& lock,
                                  const std::vector<Change>& changes,
                                  const InstallSettings& settings, const Leftovers& leftovers) {
@@ -276,11 +283,13 @@ InstallResult ScheduleForRestart(Failure in_use, ResourceFolder& folder, FolderL
   // too, before the renames.
   const std::vector<std::wstring> targets = TargetsOf(changes);
   std::optional<Failure> failure = lock.Record({targets, true});
+  const bool recorded = !failure;
   if (!failure)
     failure =
         ScheduleRenames(settings.restart_renames, BootRenamesOf(folder, targets, leftovers.held()));
   if (!failure) return Ended(InstallState::kScheduled, std::move(in_use));
   InstallResult result = Unstage(std::move(in_use), folder, changes, changes.size(), settings);
+  if (!recorded || !IsRefusal(failure->code)) result.status_code = failure->code;
   result.problems.push_back(std::move(*failure));
   Collect(result.problems, lock.Record({}));
   return result;
@@ -303,10 +312,14 @@ std::optional<InstallResult> KeepPendingRestart(ResourceFolder& folder, FolderLo
     std::vector<Change> changes;
     if (auto failure = PlanChanges(folder, table, module, changes))
       return Unchanged(std::move(*failure));
+    std::wstring held_file;
     if (TargetsOf(changes) == names && StagedFilesHold(folder, changes)) {
-      std::optional<Failure> failure = OpenTargets(folder, changes);
-      if (failure && IsInUse(failure->code))
-        return Ended(InstallState::kScheduled, std::move(*failure));
+      std::optional<Failure> failure = OpenTargets(folder, changes, held_file);
+      if (failure && IsInUse(failure->code)) {
+        InstallResult result = Ended(InstallState::kScheduled, std::move(*failure));
+        result.held_file = std::move(held_file);
+        return result;
+      }
     }
   }
   if (scheduled > 0) {
@@ -317,29 +330,32 @@ std::optional<InstallResult> KeepPendingRestart(ResourceFolder& folder, FolderLo
   return std::nullopt;
 }
 
-// The run, once the folder is locked and the working names are clear.
-InstallResult InstallChanges(ResourceFolder& folder, FolderLock& lock, const PayloadTable& table,
-                             HMODULE module, const InstallSettings& settings,
-                             Leftovers& leftovers) {
-  std::vector<Change> changes;
-  if (auto failure = PlanChanges(folder, table, module, changes))
-    return Unchanged(std::move(*failure));
+// Stages the changes, then replaces their targets, or has that done at the next restart.
+InstallResult Install(ResourceFolder& folder, FolderLock& lock, std::vector<Change>& changes,
+                      const InstallSettings& settings, Leftovers& leftovers) {
   if (changes.empty()) return {};
   std::optional<Failure> in_use;
-  if (auto failure = CheckWorkingNames(folder, changes, leftovers, in_use))
-    return Unchanged(std::move(*failure));
+  std::wstring held_file;
+  if (auto failure = CheckWorkingNames(folder, changes, leftovers, in_use, held_file)) {
+    InstallResult result = Unchanged(std::move(*failure));
+    result.held_file = std::move(held_file);
+    return result;
+  }
   if (auto failure = CheckPayloads(changes)) return Unchanged(std::move(*failure));
 
   size_t staged = 0;
   if (auto failure = Stage(folder, changes, staged))
     return Unstage(std::move(*failure), folder, changes, staged, settings);
   std::optional<Failure> failure = std::move(in_use);
-  if (!failure) failure = OpenTargets(folder, changes);
+  if (!failure) failure = OpenTargets(folder, changes, held_file);
   if (failure) {
     CloseTargets(changes);
-    if (IsInUse(failure->code))
-      return ScheduleForRestart(std::move(*failure), folder, lock, changes, settings, leftovers);
-    return Unstage(std::move(*failure), folder, changes, changes.size(), settings);
+    InstallResult result =
+        IsInUse(failure->code)
+            ? ScheduleForRestart(std::move(*failure), folder, lock, changes, settings, leftovers)
+            : Unstage(std::move(*failure), folder, changes, changes.size(), settings);
+    result.held_file = std::move(held_file);
+    return result;
   }
 
   // From the record on, a stopped run is undone by the next one; clearing it commits the set.
@@ -352,6 +368,18 @@ InstallResult InstallChanges(ResourceFolder& folder, FolderLock& lock, const Pay
   for (const Change& change : changes)
     leftovers.Remove(folder, change.target_exists ? change.backup : change.absent);
   return {};
+}
+
+// The run, once the folder is locked and the working names are clear.
+InstallResult InstallChanges(ResourceFolder& folder, FolderLock& lock, const PayloadTable& table,
+                             HMODULE module, const InstallSettings& settings,
+                             Leftovers& leftovers) {
+  std::vector<Change> changes;
+  if (auto failure = PlanChanges(folder, table, module, changes))
+    return Unchanged(std::move(*failure));
+  InstallResult result = Install(folder, lock, changes, settings, leftovers);
+  for (const Change& change : changes) result.bytes_needed += change.payload.size;
+  return result;
 }
 
 }  // namespace
@@ -373,7 +401,10 @@ InstallResult InstallPayloads(const std::wstring& directory, const PayloadTable&
     if (auto pending = KeepPendingRestart(folder, lock, table, module, recorded, settings))
       return std::move(*pending);
   } else if (auto problems = UndoStoppedRun(folder, lock, recorded)) {
-    return {InstallState::kInconsistent, std::move(*problems)};
+    InstallResult result;
+    result.state = InstallState::kInconsistent;
+    result.problems = std::move(*problems);
+    return result;
   }
 
   Leftovers leftovers;

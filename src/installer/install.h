@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,14 @@ struct InstallResult {
   // these are warnings only (working files that could not be removed); with kScheduled the
   // first says which file is in use.
   std::vector<Failure> problems;
+  // Where set, the error that decides the outcome's status instead of the first problem's: a
+  // file in use whose replacement at the restart could not be recorded for want of disk space
+  // is a full disk.
+  std::optional<DWORD> status_code;
+  // What the files the run writes take, in bytes.
+  std::uint64_t bytes_needed = 0;
+  // The file another program holds, where that is why the run did not install at once.
+  std::wstring held_file;
 };
 
 // How long a run waits, and where it schedules work for the next restart. Tests narrow these.

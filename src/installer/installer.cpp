@@ -1,32 +1,15 @@
 #include "installer/installer.h"
 
-#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "host/locator.h"
+#include "installer/console.h"
+#include "installer/file_holders.h"
+#include "installer/guidance.h"
 #include "installer/long_paths.h"
 
 namespace {
-
-void PrintLine(const char* message) {
-  std::fputs(message, stdout);
-  std::fputs("\n", stdout);
-  std::fflush(stdout);
-}
-
-// Paths may hold any character: a console gets UTF-16 as is, a file or pipe gets UTF-8.
-void PrintError(const std::wstring& message) {
-  const std::wstring line = message + L"\r\n";
-  const HANDLE stream = GetStdHandle(STD_ERROR_HANDLE);
-  DWORD mode = 0;
-  DWORD written = 0;
-  if (GetConsoleMode(stream, &mode)) {
-    WriteConsoleW(stream, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-    return;
-  }
-  const std::string utf8 = Utf8(line);
-  WriteFile(stream, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
-}
 
 // The run works on the extended-length form of the folder, so that a path past 260 characters
 // works; messages show the folder the way the user knows it.
@@ -36,6 +19,24 @@ std::wstring AsShown(std::wstring message, const std::wstring& used, const std::
        at = message.find(used, at + shown.size()))
     message.replace(at, used.size(), shown);
   return message;
+}
+
+// Who holds the file in use, where Windows can tell: named in the line that says it is in use,
+// the first.
+std::vector<Holder> NameHolders(InstallResult& result) {
+  if (result.held_file.empty()) return {};
+  std::vector<Holder> holders = HoldersOf(DisplayPath(result.held_file));
+  if (!holders.empty()) result.problems.front().what += L"; " + InUseBy(holders);
+  return holders;
+}
+
+// The drive, or the share, that holds `directory`.
+std::wstring DriveOf(const std::wstring& directory) {
+  std::wstring volume(directory.size() + 1, L'\0');
+  if (!GetVolumePathNameW(directory.c_str(), volume.data(), static_cast<DWORD>(volume.size())))
+    return DisplayPath(directory);
+  volume.resize(volume.find(L'\0'));
+  return DisplayPath(volume);
 }
 
 }  // namespace
@@ -55,32 +56,45 @@ ExitCode ExitCodeFor(DWORD code) {
   }
 }
 
+ExitCode ExitCodeOf(const InstallResult& result) {
+  switch (result.state) {
+    case InstallState::kInstalled:
+      return kExitInstalled;
+    case InstallState::kScheduled:
+      return kExitRestartRequired;
+    default:
+      return ExitCodeFor(result.status_code.value_or(result.problems.front().code));
+  }
+}
+
 int RunInstaller() {
   const std::wstring shown = GetOcrResourceDirectory(kOcrResourceSubdir);
   if (shown.empty()) {
-    PrintLine(kNotInstalledMessage);
+    PrintLine(STD_OUTPUT_HANDLE, kNotInstalledMessage);
     return kExitHostNotInstalled;
   }
   const std::wstring directory = ExtendedLengthPath(shown);
   const auto print = [&](const std::wstring& message) {
-    PrintError(AsShown(message, directory, shown));
+    PrintLine(STD_ERROR_HANDLE, AsShown(message, directory, shown));
   };
 
-  const InstallResult result =
-      InstallPayloads(directory, BuildPayloadTable(), GetModuleHandleW(nullptr));
-  if (result.state == InstallState::kInstalled || result.state == InstallState::kScheduled) {
+  InstallResult result = InstallPayloads(directory, BuildPayloadTable(), GetModuleHandleW(nullptr));
+  const ExitCode status = ExitCodeOf(result);
+  std::vector<Holder> holders;
+  if (status == kExitRestartRequired || status == kExitFileInUse) holders = NameHolders(result);
+  if (status == kExitInstalled || status == kExitRestartRequired) {
     for (const Failure& problem : result.problems) print(L"warning: " + Describe(problem));
-    if (result.state == InstallState::kScheduled) {
-      PrintLine(kRestartMessage);
-      return kExitRestartRequired;
-    }
-    PrintLine(kCompletedMessage);
-    return kExitInstalled;
+    PrintLine(STD_OUTPUT_HANDLE, status == kExitInstalled ? kCompletedMessage : kRestartMessage);
+  } else {
+    for (const Failure& problem : result.problems) print(Describe(problem));
+    print(result.state == InstallState::kUnchanged
+              ? L"installation failed; " + directory + L" was left unchanged"
+              : L"installation failed and " + directory +
+                    L" could not be fully restored; run the installer again to restore it");
   }
-  for (const Failure& problem : result.problems) print(Describe(problem));
-  print(result.state == InstallState::kUnchanged
-            ? L"installation failed; " + directory + L" was left unchanged"
-            : L"installation failed and " + directory +
-                  L" could not be fully restored; run the installer again to restore it");
-  return ExitCodeFor(result.problems.front().code);
+  // What a person can do about it, after the lines that say what happened.
+  const std::wstring next = NextStep(status, holders, result.bytes_needed,
+                                     status == kExitDiskFull ? DriveOf(directory) : L"");
+  if (!next.empty()) print(next);
+  return status;
 }

@@ -19,15 +19,19 @@ enum ExitCode : int {
   kExitRestartRequired = ERROR_SUCCESS_REBOOT_REQUIRED,
 };
 
-inline constexpr char kCompletedMessage[] = "installation has been completed";
-inline constexpr char kRestartMessage[] =
-    "installation will be completed when the computer restarts";
-inline constexpr char kNotInstalledMessage[] = "Orvex Pro is not installed";
+// The lines on standard output, which scripts read: they never change.
+inline constexpr wchar_t kCompletedMessage[] = L"installation has been completed";
+inline constexpr wchar_t kRestartMessage[] =
+    L"installation will be completed when the computer restarts";
+inline constexpr wchar_t kNotInstalledMessage[] = L"Orvex Pro is not installed";
 
 // The exit status for a run whose first failure had this Win32 error code.
 ExitCode ExitCodeFor(DWORD code);
 
+// The exit status of an installation's outcome.
+ExitCode ExitCodeOf(const InstallResult& result);
+
 // The whole run. Prints one line to standard output on success, when the installation waits
 // for a restart, or when the host is not installed; on failure prints one line per problem to
-// standard error instead.
+// standard error instead. Then, on standard error, what a person can do next, if anything.
 int RunInstaller();

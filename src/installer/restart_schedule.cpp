@@ -153,3 +153,7 @@ std::optional<Failure> CountScheduled(const RegistryValue& value, const BootRena
 std::optional<Failure> CancelRenames(const RegistryValue& value, const BootRenames& renames) {
   return Rewrite(value, renames, false);
 }
+
+bool IsRefusal(DWORD code) {
+  return code == ERROR_ACCESS_DENIED || code == ERROR_FILE_NOT_FOUND || code == ERROR_SUCCESS;
+}

@@ -36,5 +36,9 @@ std::optional<Failure> ScheduleRenames(const RegistryValue& value, const BootRen
 std::optional<Failure> CountScheduled(const RegistryValue& value, const BootRenames& renames,
                                       size_t& count);
 
+// Whether scheduling failed with `code` because the system refused it: for want of rights (the
+// list belongs to administrators), or because the folder cannot be reached at boot.
+bool IsRefusal(DWORD code);
+
 // Takes `renames` out of the schedule, in one write, and leaves everything else in it.
 std::optional<Failure> CancelRenames(const RegistryValue& value, const BootRenames& renames);

@@ -1,0 +1,132 @@
+// A stand-in for Explorer, and for the person at the machine: started as explorer.exe it starts
+// the installer as a double-click does, with a console of its own, reads what the window shows
+// and presses a key. Started under another name, or told to, it starts it otherwise.
+//   explorer.exe MODE INSTALLER SIGN PROMPT TRANSCRIPT
+// MODE: person      a console of its own; once SIGN exists (the run is under way, so the
+//                   installer has decided whether it will wait), waits for the window to show
+//                   PROMPT, writes what it shows to TRANSCRIPT (UTF-8), makes sure the installer
+//                   is waiting, and presses a key
+//       alone       a console of its own; nobody presses anything
+//       redirected  a console of its own, but standard handles on files
+//       shared      the console this process opens for itself
+// Its exit status is the installer's, or kept waiting (1000) when nobody pressed a key and the
+// installer did not end, or did not wait (1001) when it ended before the key.
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <string>
+
+namespace {
+
+constexpr DWORD kKeptWaiting = 1000;
+constexpr DWORD kDidNotWait = 1001;
+constexpr DWORD kPatienceMs = 30'000;
+
+// What the console window shows, a line per row, trailing blanks left out.
+std::wstring ScreenText() {
+  const HANDLE screen =
+      CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  std::wstring text;
+  if (GetConsoleScreenBufferInfo(screen, &info)) {
+    std::wstring row(info.dwSize.X, L' ');
+    for (SHORT y = 0; y < info.dwSize.Y; ++y) {
+      DWORD read = 0;
+      ReadConsoleOutputCharacterW(screen, row.data(), info.dwSize.X, {0, y}, &read);
+      text += row.substr(0, row.find_last_not_of(L' ') + 1) + L"\n";
+    }
+  }
+  CloseHandle(screen);
+  return text.substr(0, text.find_last_not_of(L'\n') + 1);
+}
+
+void PressKey() {
+  const HANDLE input =
+      CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  INPUT_RECORD keys[2] = {};
+  for (int i = 0; i < 2; ++i) {
+    keys[i].EventType = KEY_EVENT;
+    keys[i].Event.KeyEvent.bKeyDown = i == 0;
+    keys[i].Event.KeyEvent.wRepeatCount = 1;
+    keys[i].Event.KeyEvent.wVirtualKeyCode = VK_RETURN;
+    keys[i].Event.KeyEvent.uChar.UnicodeChar = L'\r';
+  }
+  DWORD written = 0;
+  WriteConsoleInputW(input, keys, 2, &written);
+  CloseHandle(input);
+}
+
+// Reads the window of `process` as a person would, and presses a key once it asks for one.
+DWORD ActAsThePerson(const PROCESS_INFORMATION& process, const wchar_t* sign,
+                     const std::wstring& prompt, const wchar_t* transcript) {
+  FreeConsole();  // any its own starter gave it: only one console can be attached
+  const ULONGLONG start = GetTickCount64();
+  while (GetFileAttributesW(sign) == INVALID_FILE_ATTRIBUTES &&
+         GetTickCount64() - start < kPatienceMs)
+    Sleep(10);
+  std::wstring shown;
+  while (GetTickCount64() - start < kPatienceMs) {
+    if (AttachConsole(process.dwProcessId)) {
+      shown = ScreenText();
+      if (shown.find(prompt) != std::wstring::npos) break;
+      FreeConsole();
+    }
+    Sleep(50);
+  }
+  const int size = WideCharToMultiByte(CP_UTF8, 0, shown.data(), static_cast<int>(shown.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, shown.data(), static_cast<int>(shown.size()), utf8.data(), size,
+                      nullptr, nullptr);
+  const HANDLE file = CreateFileW(transcript, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(file, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+  CloseHandle(file);
+  // Still there a moment after the prompt: it waits for the key.
+  if (WaitForSingleObject(process.hProcess, 500) == WAIT_OBJECT_0) return kDidNotWait;
+  PressKey();
+  FreeConsole();
+  return 0;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  int count = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (argv == nullptr || count != 6) return 2;
+  const std::wstring mode = argv[1];
+  std::wstring command = L"\"" + std::wstring(argv[2]) + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  DWORD flags = CREATE_NEW_CONSOLE;
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  if (mode == L"redirected") {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = CreateFileW(L"NUL", GENERIC_READ, 0, &inherit, OPEN_EXISTING, 0, nullptr);
+    // Shared: the console host Wine starts for the new console inherits it and may linger.
+    startup.hStdOutput = startup.hStdError =
+        CreateFileW(argv[5], GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                    CREATE_ALWAYS, 0, nullptr);
+  } else if (mode == L"shared") {
+    AllocConsole();
+    flags = 0;
+  }
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, startup.dwFlags != 0, flags,
+                      nullptr, nullptr, &startup, &process))
+    return 3;
+  if (mode == L"person") {
+    if (const DWORD failed = ActAsThePerson(process, argv[3], argv[4], argv[5])) return failed;
+  }
+  if (WaitForSingleObject(process.hProcess, kPatienceMs) != WAIT_OBJECT_0) {
+    TerminateProcess(process.hProcess, kKeptWaiting);
+    return kKeptWaiting;
+  }
+  DWORD status = 0;
+  GetExitCodeProcess(process.hProcess, &status);
+  return static_cast<int>(status);
+}

@@ -1,0 +1,52 @@
+// A stand-in for Windows' Restart Manager (rstrtmgr.dll), which Wine provides only as stubs
+// that name nobody. It names one application as holding whatever file is registered: the one
+// ORVEX_TEST_HOLDER names ("NAME|PROCESS-ID") in the environment of the process that loads it,
+// or "a planted DLL" when it was loaded from anywhere but the system folder.
+#include <windows.h>
+
+#include <restartmanager.h>
+
+#include <cwchar>
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+extern "C" {
+
+DWORD WINAPI RmStartSession(DWORD* session, DWORD, WCHAR key[]) {
+  *session = 1;
+  key[0] = L'\0';
+  return ERROR_SUCCESS;
+}
+
+DWORD WINAPI RmRegisterResources(DWORD, UINT, LPCWSTR[], UINT, RM_UNIQUE_PROCESS[], UINT,
+                                 LPCWSTR[]) {
+  return ERROR_SUCCESS;
+}
+
+DWORD WINAPI RmGetList(DWORD, UINT* needed, UINT* count, RM_PROCESS_INFO apps[], LPDWORD reasons) {
+  wchar_t holder[300];
+  const DWORD size = GetEnvironmentVariableW(L"ORVEX_TEST_HOLDER", holder, 300);
+  *needed = size > 0 && size < 300 ? 1 : 0;
+  *reasons = 0;
+  if (*count < *needed) return ERROR_MORE_DATA;
+  *count = *needed;
+  if (*needed == 0) return ERROR_SUCCESS;
+  ZeroMemory(&apps[0], sizeof apps[0]);
+  wchar_t* separator = wcschr(holder, L'|');
+  if (separator != nullptr) {
+    *separator = L'\0';
+    apps[0].Process.dwProcessId = wcstoul(separator + 1, nullptr, 10);
+  }
+  wchar_t module[MAX_PATH];
+  wchar_t system[MAX_PATH];
+  GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), module, MAX_PATH);
+  *wcsrchr(module, L'\\') = L'\0';
+  GetSystemDirectoryW(system, MAX_PATH);
+  lstrcpynW(apps[0].strAppName, lstrcmpiW(module, system) == 0 ? holder : L"a planted DLL",
+            CCH_RM_MAX_APP_NAME + 1);
+  return ERROR_SUCCESS;
+}
+
+DWORD WINAPI RmEndSession(DWORD) { return ERROR_SUCCESS; }
+
+}  // extern "C"
