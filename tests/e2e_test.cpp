@@ -71,7 +71,44 @@ Outcome RunInstaller(const std::wstring& arguments = L"") {
 }
 
 const std::string kCompleted = "installation has been completed\r\n";
-const wchar_t kPrompt[] = L"Press any key to close this window.";
+// What a person reads, in the language of this process's display, which under Wine its LANG
+// decides: these tests run once as they are and once in each Chinese (tests/CMakeLists.txt).
+// The lines scripts and logs read stay as they are in every language.
+struct PersonTexts {
+  const wchar_t* prompt;
+  const wchar_t* close_host;    // the next step for a file in use with nobody named
+  const wchar_t* held_by;       // after the line about a file in use, up to the holder's id
+  const wchar_t* held_by_end;   // what follows the holder's process id there
+  const wchar_t* close_holder;  // the next step naming the holder, up to its process id
+};
+
+const PersonTexts& Expected() {
+  static const PersonTexts kEnglish{
+      L"Press any key to close this window.", L"Close Orvex Pro and any other program",
+      L"; in use by Orvex Pro (process ", L")", L"Close Orvex Pro (process "};
+  static const PersonTexts kSimplified{L"按任意键关闭此窗口。", L"请关闭 Orvex Pro 以及",
+                                       L"; 正由 Orvex Pro（进程 ", L"） 使用",
+                                       L"请关闭 Orvex Pro（进程 "};
+  static const PersonTexts kTraditional{L"按任意鍵關閉此視窗。", L"請關閉 Orvex Pro 以及",
+                                        L"; 正由 Orvex Pro（處理程序 ", L"） 使用中",
+                                        L"請關閉 Orvex Pro（處理程序 "};
+  switch (GetUserDefaultUILanguage()) {
+    case 0x0804:
+      return kSimplified;
+    case 0x0404:
+      return kTraditional;
+    default:
+      return kEnglish;
+  }
+}
+
+// False where this process was meant to show Chinese and shows English: the locale it names
+// could not be made (tests/locales.sh).
+bool InTheLanguageMeant() {
+  wchar_t lang[3] = {};
+  return GetEnvironmentVariableW(L"LANG", lang, 3) != 2 || lang[0] != L'z' ||
+         PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_CHINESE;
+}
 const std::string kNotInstalled = "Orvex Pro is not installed\r\n";
 
 class InstallerTest : public ::testing::Test {
@@ -477,21 +514,23 @@ TEST_F(HostInstalledTest, ARunWaitsWhileAnotherHoldsTheFolder) {
 TEST_F(HostInstalledTest, StartedFromExplorerTheWindowStaysUntilAKey) {
   if (GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) == 0)
     GTEST_SKIP() << "needs a display for console windows (Xvfb, see tests/wine-session.sh)";
+  if (!InTheLanguageMeant()) GTEST_SKIP() << "needs the locale made by tests/locales.sh";
   RecordHost(Host());
   const std::wstring transcript = host_.root() + L"transcript";
   const auto start = [&](const wchar_t* shell, const wchar_t* mode) {
     const std::wstring exe = host_.root() + shell;
     CopyFileW(TestPath("ORVEX_TEST_EXPLORER").c_str(), exe.c_str(), FALSE);
     return InstallerProcess(std::wstring(mode) + L" \"" + TestPath("ORVEX_TEST_INSTALLER") +
-                                L"\" \"" + Resources() + L"eng.ilex\" \"" + kPrompt + L"\" \"" +
-                                transcript + L"\"",
+                                L"\" \"" + Resources() + L"eng.ilex\" \"" + Expected().prompt +
+                                L"\" \"" + transcript + L"\"",
                             exe)
         .Wait()
         .exit_code;
   };
   EXPECT_EQ(start(L"explorer.exe", L"person"), 0u);
   const std::string shown = ReadBytes(transcript);
-  EXPECT_NE(shown.find("installation has been completed\n" + Utf8(kPrompt)), std::string::npos)
+  EXPECT_NE(shown.find("installation has been completed\n" + Utf8(Expected().prompt)),
+            std::string::npos)
       << shown;
   EXPECT_EQ(Snapshot(Resources()), ExpectedPayloads());
 
@@ -527,6 +566,7 @@ class StandInRestartManager {
 // tell (Wine's own Restart Manager names nobody), and the next step says to close it. The
 // Restart Manager is only ever loaded from the system folder.
 TEST_F(HostInstalledTest, AFileInUseNamesWhoHoldsItWhereWindowsCanTell) {
+  if (!InTheLanguageMeant()) GTEST_SKIP() << "needs the locale made by tests/locales.sh";
   RecordHost(Host());
   WriteBytes(Resources() + L"eng.ilex", "old lexicon");
   WriteBytes(Resources() + L"eng.ilex.orvex-new", "a working file someone keeps open");
@@ -535,11 +575,10 @@ TEST_F(HostInstalledTest, AFileInUseNamesWhoHoldsItWhereWindowsCanTell) {
   ASSERT_TRUE(held);
   const std::wstring line = Resources() + L"eng.ilex.orvex-new is still held by another program";
   Outcome outcome = RunInstaller();
-  ExpectFailure(outcome, 4, Resources(), line + L": ", "Close Orvex Pro and any other program");
+  ExpectFailure(outcome, 4, Resources(), line + L": ", Utf8(Expected().close_host).c_str());
 
   const StandInRestartManager restart_manager;
   const std::wstring pid = std::to_wstring(GetCurrentProcessId());
-  const std::wstring holder = L"Orvex Pro (process " + pid + L")";
   SetEnvironmentVariableW(L"ORVEX_TEST_HOLDER", (L"Orvex Pro|" + pid).c_str());
   // A copy of the installer with someone else's Restart Manager beside it.
   const std::wstring copy = host_.root() + L"OrvexProChineseOCR.exe";
@@ -548,8 +587,9 @@ TEST_F(HostInstalledTest, AFileInUseNamesWhoHoldsItWhereWindowsCanTell) {
             (host_.root() + L"rstrtmgr.dll").c_str(), FALSE);
   outcome = InstallerProcess(L"", copy).Wait();
   SetEnvironmentVariableW(L"ORVEX_TEST_HOLDER", nullptr);
-  ExpectFailure(outcome, 4, Resources(), line + L"; in use by " + holder + L": ",
-                Utf8(L"Close " + holder + L" and run the installer again.").c_str());
+  ExpectFailure(outcome, 4, Resources(),
+                line + Expected().held_by + pid + Expected().held_by_end + L": ",
+                Utf8(Expected().close_holder + pid).c_str());
 }
 
 // Conditions that need root on the Linux side are prepared by tests/fixtures.sh.

@@ -1,5 +1,7 @@
 // What the program tells the person at the machine, beyond the lines scripts and logs read:
 // the next step after a run, who holds a file in use, and the prompt before the window closes.
+// These are in the language of the person's Windows display (English, or Chinese in either
+// script); the lines scripts and logs read stay in English, word for word.
 #pragma once
 
 #include <cstdint>
