@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "host/win32.h"
+#include "installer/guidance.h"
 #include "installer/install.h"
 #include "installer/installer.h"
 #include "support.h"
@@ -166,7 +167,9 @@ TEST_F(InstallTest, RunsTakeTurnsAndAStaleLockDoesNotBlock) {
     const InstallResult result = Install();
     EXPECT_EQ(result.state, InstallState::kUnchanged);
     ASSERT_FALSE(result.problems.empty());
-    EXPECT_EQ(ExitCodeFor(result.problems[0].code), kExitBusy);
+    EXPECT_EQ(ExitCodeOf(result), kExitBusy);
+    // A person is told what to do about it.
+    EXPECT_NE(NextStep(kExitBusy, {}, 0, L"").find(L"Wait for it to finish"), std::wstring::npos);
   }
   // The lock file of a run that died is still there, but nobody holds it.
   FolderContents with_lock = before;
