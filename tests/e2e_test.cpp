@@ -71,6 +71,8 @@ Outcome RunInstaller(const std::wstring& arguments = L"") {
 }
 
 const std::string kCompleted = "installation has been completed\r\n";
+const std::string kNotInstalled = "Orvex Pro is not installed\r\n";
+
 // What a person reads, in the language of this process's display, which under Wine its LANG
 // decides: these tests run once as they are and once in each Chinese (tests/CMakeLists.txt).
 // The lines scripts and logs read stay as they are in every language.
@@ -109,7 +111,6 @@ bool InTheLanguageMeant() {
   return GetEnvironmentVariableW(L"LANG", lang, 3) != 2 || lang[0] != L'z' ||
          PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_CHINESE;
 }
-const std::string kNotInstalled = "Orvex Pro is not installed\r\n";
 
 class InstallerTest : public ::testing::Test {
  protected:

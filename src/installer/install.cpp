@@ -331,16 +331,14 @@ std::optional<InstallResult> KeepPendingRestart(ResourceFolder& folder, FolderLo
 }
 
 // Stages the changes, then replaces their targets, or has that done at the next restart.
+// `held_file` names a file another program holds, where one was found.
 InstallResult Install(ResourceFolder& folder, FolderLock& lock, std::vector<Change>& changes,
-                      const InstallSettings& settings, Leftovers& leftovers) {
+                      const InstallSettings& settings, Leftovers& leftovers,
+                      std::wstring& held_file) {
   if (changes.empty()) return {};
   std::optional<Failure> in_use;
-  std::wstring held_file;
-  if (auto failure = CheckWorkingNames(folder, changes, leftovers, in_use, held_file)) {
-    InstallResult result = Unchanged(std::move(*failure));
-    result.held_file = std::move(held_file);
-    return result;
-  }
+  if (auto failure = CheckWorkingNames(folder, changes, leftovers, in_use, held_file))
+    return Unchanged(std::move(*failure));
   if (auto failure = CheckPayloads(changes)) return Unchanged(std::move(*failure));
 
   size_t staged = 0;
@@ -350,12 +348,9 @@ InstallResult Install(ResourceFolder& folder, FolderLock& lock, std::vector<Chan
   if (!failure) failure = OpenTargets(folder, changes, held_file);
   if (failure) {
     CloseTargets(changes);
-    InstallResult result =
-        IsInUse(failure->code)
-            ? ScheduleForRestart(std::move(*failure), folder, lock, changes, settings, leftovers)
-            : Unstage(std::move(*failure), folder, changes, changes.size(), settings);
-    result.held_file = std::move(held_file);
-    return result;
+    if (IsInUse(failure->code))
+      return ScheduleForRestart(std::move(*failure), folder, lock, changes, settings, leftovers);
+    return Unstage(std::move(*failure), folder, changes, changes.size(), settings);
   }
 
   // From the record on, a stopped run is undone by the next one; clearing it commits the set.
@@ -377,7 +372,9 @@ InstallResult InstallChanges(ResourceFolder& folder, FolderLock& lock, const Pay
   std::vector<Change> changes;
   if (auto failure = PlanChanges(folder, table, module, changes))
     return Unchanged(std::move(*failure));
-  InstallResult result = Install(folder, lock, changes, settings, leftovers);
+  std::wstring held_file;
+  InstallResult result = Install(folder, lock, changes, settings, leftovers, held_file);
+  result.held_file = std::move(held_file);
   for (const Change& change : changes) result.bytes_needed += change.payload.size;
   return result;
 }

@@ -234,9 +234,9 @@ std::optional<Failure> RemoveEntry(ResourceFolder& folder, const std::wstring& n
       entry.kind == EntryKind::kFile || (entry.kind == EntryKind::kLink && entry.opened_as_link);
   if (!removable) return Failure{path + L" " + KindText(entry.kind) + L"; it was left alone", 0};
   // The attribute belongs to the file, not to the name: one with a name elsewhere keeps it.
-  const bool keep_read_only =
-      entry.read_only && !entry.opened_as_link && NameCount(entry.handle.get()) > 1;
-  if (entry.read_only && !entry.opened_as_link && !keep_read_only) {
+  const bool file_read_only = entry.read_only && !entry.opened_as_link;
+  const bool keep_read_only = file_read_only && NameCount(entry.handle.get()) > 1;
+  if (file_read_only && !keep_read_only) {
     FILE_BASIC_INFO basic{};
     basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
     if (!SetFileInformationByHandle(entry.handle.get(), FileBasicInfo, &basic, sizeof basic))
