@@ -271,12 +271,15 @@ TEST(ReparsePointTest, OnlyNameSurrogatesAreLinks) {
     EXPECT_EQ(KindOfAttributes(kFile, tag), EntryKind::kLink) << std::hex << tag;
     EXPECT_EQ(KindOfAttributes(kFolder, tag), EntryKind::kLink) << std::hex << tag;
   }
-  // Deduplication, WOF compression, a cloud files placeholder, HSM.
+  // Deduplication, WOF compression, a cloud files placeholder, HSM: read through the filter.
   for (DWORD tag : {0x80000013u, 0x80000017u, 0x9000601Au, 0xC0000004u}) {
     EXPECT_EQ(KindOfAttributes(kFile, tag), EntryKind::kFile) << std::hex << tag;
     EXPECT_EQ(KindOfAttributes(kFolder, tag), EntryKind::kFolder) << std::hex << tag;
+    EXPECT_TRUE(BehindAFilter(kFile, tag)) << std::hex << tag;
   }
   EXPECT_EQ(KindOfAttributes(FILE_ATTRIBUTE_NORMAL, 0), EntryKind::kFile);
+  EXPECT_FALSE(BehindAFilter(FILE_ATTRIBUTE_NORMAL, 0));
+  EXPECT_FALSE(BehindAFilter(kFile, 0xA000000Cu));
 }
 
 // The working files of a run stopped part-way, planted as that run would have left them.

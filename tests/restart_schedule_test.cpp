@@ -43,7 +43,8 @@ TEST(RestartScheduleTest, OtherProgramsRenamesAreKeptAndOursGoAsAWhole) {
   ASSERT_FALSE(CountScheduled(kList, ours, count));
   EXPECT_EQ(count, 2u);
 
-  ASSERT_FALSE(CancelRenames(kList, ours));
+  const BootRenames none{ours.folder, {}, L".new"};
+  ASSERT_FALSE(ScheduleRenames(kList, none, {L"x.new", L"y.new"}));
   EXPECT_EQ(ReadList(), others);
   ASSERT_FALSE(CountScheduled(kList, ours, count));
   EXPECT_EQ(count, 0u);
@@ -52,9 +53,43 @@ TEST(RestartScheduleTest, OtherProgramsRenamesAreKeptAndOursGoAsAWhole) {
   DeleteRegistryKey(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY);
   SetRegistryValue(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY, L"other", REG_SZ, L"", 2);
   ASSERT_FALSE(ScheduleRenames(kList, ours));
-  ASSERT_FALSE(CancelRenames(kList, ours));
+  ASSERT_FALSE(ScheduleRenames(kList, none, {L"x.new", L"y.new"}));
   EXPECT_EQ(ReadList(), L"(none)");
   EXPECT_TRUE(ScheduleRenames(kList, {L"\\\\?\\UNC\\s\\r\\", {L"x"}, L".new"}));
+  EXPECT_FALSE(ScheduleRenames(kList, {L"\\\\?\\UNC\\s\\r\\", {}, L".new"}, {L"x.new"}));
+  DeleteRegistryKey(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY);
+}
+
+// The restart carries out the list by name: whatever an earlier run scheduled for one of the
+// folder's working names (in whatever case) goes when a run writes the list, and only that.
+TEST(RestartScheduleTest, EarlierEntriesForTheWorkingNamesAreTakenBack) {
+  const std::wstring earlier =
+      List({L"\\??\\C:\\a.tmp", L"!\\??\\C:\\a.dll", L"\\??\\D:\\R\\X.NEW", L"",
+            L"\\??\\D:\\r\\y.old", L"", L"\\??\\D:\\r\\x.new", L"!\\??\\D:\\r\\x"});
+  struct Row {
+    const char* name;
+    BootRenames renames;
+    std::vector<std::wstring> own;
+    std::wstring after;
+  };
+  const Row rows[] = {
+      {"before staging x",
+       {L"D:\\r\\", {}, L".new"},
+       {L"x.new", L"z.old"},
+       List({L"\\??\\C:\\a.tmp", L"!\\??\\C:\\a.dll", L"\\??\\D:\\r\\y.old", L""})},
+      {"scheduling x",
+       {L"D:\\r\\", {L"x"}, L".new", {L"y.old"}},
+       {L"x.new", L"x.old", L"y.old"},
+       List({L"\\??\\C:\\a.tmp", L"!\\??\\C:\\a.dll", L"\\??\\D:\\r\\y.old", L"",
+             L"\\??\\D:\\r\\x.new", L"!\\??\\D:\\r\\x"})},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    SetRegistryValue(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY, kList.name, REG_MULTI_SZ,
+                     earlier.data(), static_cast<DWORD>(earlier.size() * sizeof(wchar_t)));
+    ASSERT_FALSE(ScheduleRenames(kList, row.renames, row.own));
+    EXPECT_EQ(ReadList(), row.after);
+  }
   DeleteRegistryKey(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY);
 }
 

@@ -144,6 +144,7 @@ std::optional<Failure> PlanChanges(ResourceFolder& folder, const PayloadTable& t
       return Failure{path + L" " + KindText(target.kind) + L"; it was left alone", 0};
     change.target_exists = target.kind == EntryKind::kFile;
     if (target.handle) {
+      if (auto failure = ReadThroughFilter(folder, change.target, target)) return failure;
       bool same = false;
       if (auto failure =
               FileHasDigest(target.handle.get(), path, change.payload.size, entry.digest, same))
@@ -171,7 +172,10 @@ std::optional<Failure> CheckWorkingNames(ResourceFolder& folder, const std::vect
       const std::wstring path = folder.path + *name;
       Entry leftover;
       std::optional<Failure> failure = InspectEntry(folder, *name, 0, leftover);
-      if (!failure && leftover.kind == EntryKind::kAbsent) continue;
+      if (!failure && leftover.kind == EntryKind::kAbsent) {
+        leftovers.Gone(*name);  // held when the run began, maybe, but gone since
+        continue;
+      }
       // Its removal was accepted and it stayed, or was refused because it is held.
       const bool is_held = failure ? IsInUse(failure->code)
                                    : leftover.kind == EntryKind::kFile &&
@@ -190,6 +194,19 @@ std::optional<Failure> CheckWorkingNames(ResourceFolder& folder, const std::vect
     }
   }
   return std::nullopt;
+}
+
+// The names the run is about to create: staged files, and the names targets move aside to where
+// no old copy holds them.
+std::vector<std::wstring> NamesToCreate(const std::vector<Change>& changes,
+                                        const Leftovers& leftovers) {
+  std::vector<std::wstring> names;
+  for (const Change& change : changes) {
+    names.push_back(change.staged);
+    const std::wstring& aside = change.target_exists ? change.backup : change.absent;
+    if (!leftovers.Held(aside)) names.push_back(aside);
+  }
+  return names;
 }
 
 // A damaged copy of the installer must not install damaged files: every payload about to be
@@ -276,17 +293,18 @@ std::optional<Failure> ReplaceAll(ResourceFolder& folder, std::vector<Change>& c
 // and the file in use stays the reason; where the record of the schedule could not be written
 // (a full disk, an I/O error), that is the reason.
 InstallResult ScheduleForRestart(Failure in_use, ResourceFolder& folder, FolderLock& lock,
-                                 const std::vector<Change>& changes,
+                                 const PayloadTable& table, const std::vector<Change>& changes,
                                  const InstallSettings& settings, const Leftovers& leftovers) {
   // Recorded first: a run stopped before the schedule is written leaves a record that the
   // next run finds nothing scheduled for, and clears. Held working files go at the restart
-  // too, before the renames.
+  // too, before the renames; nothing else of the folder's working names stays scheduled.
   const std::vector<std::wstring> targets = TargetsOf(changes);
   std::optional<Failure> failure = lock.Record({targets, true});
   const bool recorded = !failure;
   if (!failure)
     failure =
-        ScheduleRenames(settings.restart_renames, BootRenamesOf(folder, targets, leftovers.held()));
+        ScheduleRenames(settings.restart_renames, BootRenamesOf(folder, targets, leftovers.held()),
+                        WorkingNames(table));
   if (!failure) return Ended(InstallState::kScheduled, std::move(in_use));
   InstallResult result = Unstage(std::move(in_use), folder, changes, changes.size(), settings);
   if (!recorded || !IsRefusal(failure->code)) result.status_code = failure->code;
@@ -298,8 +316,9 @@ InstallResult ScheduleForRestart(Failure in_use, ResourceFolder& folder, FolderL
 // A run before the restart that an earlier run scheduled the new set for. While a target is
 // still in use, and the staged files still hold this installer's payloads for exactly the
 // targets that differ, the schedule stands and the run says so again, touching nothing.
-// Otherwise the schedule is cancelled first, so that the restart puts nothing in place, and
-// the run goes on as any other: it installs now, or schedules afresh.
+// Otherwise the schedule is cancelled first, with all else scheduled for the folder's working
+// names, so that the restart puts nothing in place and removes nothing, and the run goes on as
+// any other: it installs now, or schedules afresh.
 std::optional<InstallResult> KeepPendingRestart(ResourceFolder& folder, FolderLock& lock,
                                                 const PayloadTable& table, HMODULE module,
                                                 const std::vector<std::wstring>& names,
@@ -323,7 +342,8 @@ std::optional<InstallResult> KeepPendingRestart(ResourceFolder& folder, FolderLo
     }
   }
   if (scheduled > 0) {
-    if (auto failure = CancelRenames(settings.restart_renames, renames))
+    if (auto failure = ScheduleRenames(settings.restart_renames, BootRenamesOf(folder, {}),
+                                       WorkingNames(table)))
       return Unchanged(std::move(*failure));
   }
   if (auto failure = lock.Record({})) return Unchanged(std::move(*failure));
@@ -332,14 +352,19 @@ std::optional<InstallResult> KeepPendingRestart(ResourceFolder& folder, FolderLo
 
 // Stages the changes, then replaces their targets, or has that done at the next restart.
 // `held_file` names a file another program holds, where one was found.
-InstallResult Install(ResourceFolder& folder, FolderLock& lock, std::vector<Change>& changes,
-                      const InstallSettings& settings, Leftovers& leftovers,
-                      std::wstring& held_file) {
+InstallResult Install(ResourceFolder& folder, FolderLock& lock, const PayloadTable& table,
+                      std::vector<Change>& changes, const InstallSettings& settings,
+                      Leftovers& leftovers, std::wstring& held_file) {
   if (changes.empty()) return {};
   std::optional<Failure> in_use;
   if (auto failure = CheckWorkingNames(folder, changes, leftovers, in_use, held_file))
     return Unchanged(std::move(*failure));
   if (auto failure = CheckPayloads(changes)) return Unchanged(std::move(*failure));
+  // The restart carries out its list by name, whatever file has the name by then: a removal an
+  // earlier run scheduled must not meet a file this run stages, or an old one it moves aside.
+  if (auto failure = ScheduleRenames(settings.restart_renames, BootRenamesOf(folder, {}),
+                                     NamesToCreate(changes, leftovers)))
+    return Unchanged(std::move(*failure));
 
   size_t staged = 0;
   if (auto failure = Stage(folder, changes, staged))
@@ -349,7 +374,8 @@ InstallResult Install(ResourceFolder& folder, FolderLock& lock, std::vector<Chan
   if (failure) {
     CloseTargets(changes);
     if (IsInUse(failure->code))
-      return ScheduleForRestart(std::move(*failure), folder, lock, changes, settings, leftovers);
+      return ScheduleForRestart(std::move(*failure), folder, lock, table, changes, settings,
+                                leftovers);
     return Unstage(std::move(*failure), folder, changes, changes.size(), settings);
   }
 
@@ -373,7 +399,7 @@ InstallResult InstallChanges(ResourceFolder& folder, FolderLock& lock, const Pay
   if (auto failure = PlanChanges(folder, table, module, changes))
     return Unchanged(std::move(*failure));
   std::wstring held_file;
-  InstallResult result = Install(folder, lock, changes, settings, leftovers, held_file);
+  InstallResult result = Install(folder, lock, table, changes, settings, leftovers, held_file);
   result.held_file = std::move(held_file);
   for (const Change& change : changes) result.bytes_needed += change.payload.size;
   return result;

@@ -19,20 +19,17 @@ bool IsOwnName(const std::wstring& name, const PayloadTable& table, bool with_lo
 }
 
 // The run's own names (its working files, and the lock file with `with_lock`) that one look at
-// the folder finds there, leaving out those already named; false when it cannot be listed.
-bool OwnEntries(const ResourceFolder& folder, const PayloadTable& table, bool with_lock,
-                const Leftovers& leftovers, std::vector<std::wstring>& present) {
+// the folder finds there.
+std::optional<Failure> OwnEntries(const ResourceFolder& folder, const PayloadTable& table,
+                                  bool with_lock, std::vector<std::wstring>& present) {
   std::vector<std::wstring> listed;
   present.clear();
-  if (!ListEntries(folder, with_lock ? L"*orvex-*" : L"*.orvex-*", listed)) return false;
+  if (auto failure = ListEntries(folder, with_lock ? L"*orvex-*" : L"*.orvex-*", listed))
+    return failure;
   for (const std::wstring& name : listed) {
-    if (IsOwnName(name, table, with_lock) && !leftovers.Named(name)) present.push_back(name);
+    if (IsOwnName(name, table, with_lock)) present.push_back(name);
   }
-  return true;
-}
-
-Failure StillThere(const ResourceFolder& folder, const std::wstring& name) {
-  return {folder.path + name + L" is still there after its removal", 0};
+  return std::nullopt;
 }
 
 bool Among(const std::vector<std::wstring>& names, const std::wstring& name) {
@@ -40,6 +37,27 @@ bool Among(const std::vector<std::wstring>& names, const std::wstring& name) {
     if (SameName(listed, name)) return true;
   }
   return false;
+}
+
+// Those of `names` that nothing has been said of yet.
+std::vector<std::wstring> Unnamed(const std::vector<std::wstring>& names,
+                                  const Leftovers& leftovers) {
+  std::vector<std::wstring> unnamed;
+  for (const std::wstring& name : names) {
+    if (!leftovers.Named(name)) unnamed.push_back(name);
+  }
+  return unnamed;
+}
+
+Failure StillThere(const ResourceFolder& folder, const std::wstring& name) {
+  return {folder.path + name + L" is still there after its removal", 0};
+}
+
+// The last look at the folder could not be made, for `reason`.
+void NotConfirmed(Leftovers& leftovers, const Failure& reason) {
+  leftovers.Warn(
+      {L"could not look again for working files left after the installation: " + Describe(reason),
+       0});
 }
 
 }  // namespace
@@ -61,22 +79,39 @@ void Leftovers::Hold(const std::wstring& name) {
   if (!Held(name)) held_.push_back(name);
 }
 
+void Leftovers::Gone(const std::wstring& name) {
+  for (auto held = held_.begin(); held != held_.end(); ++held) {
+    if (SameName(*held, name)) {
+      held_.erase(held);
+      return;
+    }
+  }
+}
+
+void Leftovers::Warn(Failure warning) { Add(L"", std::move(warning)); }
+
 bool Leftovers::Named(const std::wstring& name) const { return Among(names_, name); }
 
 bool Leftovers::Held(const std::wstring& name) const { return Among(held_, name); }
+
+std::vector<std::wstring> WorkingNames(const PayloadTable& table) {
+  std::vector<std::wstring> names;
+  for (const PayloadEntry& entry : table) {
+    for (const wchar_t* suffix : kSuffixes) names.push_back(entry.file_name + suffix);
+  }
+  return names;
+}
 
 // One that cannot be removed is only a warning; it stops a later run only if that run needs
 // its name, and then only that run, with the reason. Usually there are none, and one look at
 // the folder says so; a folder that cannot be listed has each name tried.
 void RemoveLeftovers(ResourceFolder& folder, const PayloadTable& table, Leftovers& leftovers) {
   std::vector<std::wstring> present;
-  if (OwnEntries(folder, table, false, leftovers, present)) {
-    for (const std::wstring& name : present) leftovers.Remove(folder, name);
+  if (!OwnEntries(folder, table, false, present)) {
+    for (const std::wstring& name : Unnamed(present, leftovers)) leftovers.Remove(folder, name);
     return;
   }
-  for (const PayloadEntry& entry : table) {
-    for (const wchar_t* suffix : kSuffixes) leftovers.Remove(folder, entry.file_name + suffix);
-  }
+  for (const std::wstring& name : WorkingNames(table)) leftovers.Remove(folder, name);
 }
 
 BootRenames BootRenamesOf(const ResourceFolder& folder, std::vector<std::wstring> names,
@@ -89,26 +124,38 @@ BootRenames BootRenamesOf(const ResourceFolder& folder, std::vector<std::wstring
 // another program holds it. So a finished run looks at the folder once more, with the lock
 // released, since its file is one of the things to look for. What is there it clears under the
 // lock again. A working file that still stays is held by another program: its removal is
-// scheduled for the next restart, with those refused as held, in one write. Whatever stays is
-// named. Another run that holds the folder by then clears up after itself.
+// scheduled for the next restart, with those refused as held, in one write; one held earlier
+// that has gone since is neither scheduled nor named. Whatever stays is named. Another run that
+// holds the folder by then clears up after itself.
 void ConfirmNothingLeft(ResourceFolder& folder, const PayloadTable& table, FolderLock& lock,
                         Leftovers& leftovers, const RegistryValue& restart_renames) {
   lock.Release();
   std::vector<std::wstring> left;
-  if (!OwnEntries(folder, table, true, leftovers, left) ||
-      (left.empty() && leftovers.held().empty()))
-    return;
+  if (auto failure = OwnEntries(folder, table, true, left))
+    return NotConfirmed(leftovers, *failure);
+  if (Unnamed(left, leftovers).empty() && leftovers.held().empty()) return;
   FolderLock again;
-  if (again.Acquire(folder, 0)) return;
+  if (auto failure = again.Acquire(folder, 0)) {
+    if (failure->code != kLockBusyCode) NotConfirmed(leftovers, *failure);
+    return;
+  }
   RemoveLeftovers(folder, table, leftovers);
-  OwnEntries(folder, table, false, leftovers, left);
-  for (const std::wstring& name : left) leftovers.Add(name, StillThere(folder, name), true);
+  if (auto failure = OwnEntries(folder, table, false, left))
+    return NotConfirmed(leftovers, *failure);
+  for (const std::wstring& name : Unnamed(left, leftovers))
+    leftovers.Add(name, StillThere(folder, name), true);
+  for (const std::wstring& name : std::vector<std::wstring>(leftovers.held())) {
+    if (!Among(left, name)) leftovers.Gone(name);
+  }
   if (!leftovers.held().empty() &&
-      !ScheduleRenames(restart_renames, BootRenamesOf(folder, {}, leftovers.held()))) {
+      !ScheduleRenames(restart_renames, BootRenamesOf(folder, {}, leftovers.held()),
+                       WorkingNames(table))) {
     for (const std::wstring& name : leftovers.held())
       leftovers.Add(name, {folder.path + name + L" will be removed at the next restart", 0});
   }
   again.Release();
-  OwnEntries(folder, table, true, leftovers, left);
-  for (const std::wstring& name : left) leftovers.Add(name, StillThere(folder, name));
+  if (auto failure = OwnEntries(folder, table, true, left))
+    return NotConfirmed(leftovers, *failure);
+  for (const std::wstring& name : Unnamed(left, leftovers))
+    leftovers.Add(name, StillThere(folder, name));
 }

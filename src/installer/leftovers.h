@@ -26,6 +26,10 @@ class Leftovers {
   void Add(const std::wstring& name, Failure warning, bool held = false);
   // Counts `name` as held, without a warning of its own.
   void Hold(const std::wstring& name);
+  // `name` has gone after all: it is no longer held.
+  void Gone(const std::wstring& name);
+  // A warning about no one name.
+  void Warn(Failure warning);
   bool Named(const std::wstring& name) const;
   bool Held(const std::wstring& name) const;
   const std::vector<std::wstring>& held() const { return held_; }
@@ -36,6 +40,10 @@ class Leftovers {
   std::vector<std::wstring> held_;
   std::vector<Failure> warnings_;
 };
+
+// The names of every working file of `table`'s targets: those whose entries in the list of
+// renames for the next restart only runs of this program make, and so only they rewrite.
+std::vector<std::wstring> WorkingNames(const PayloadTable& table);
 
 // Removes the working files of `table`'s targets that no run is using any more: of a finished
 // run, or of one stopped before it began replacing. Call it holding the lock.
@@ -49,6 +57,7 @@ BootRenames BootRenamesOf(const ResourceFolder& folder, std::vector<std::wstring
 
 // Releases `lock` at the end of a successful run, then makes sure that no working file and no
 // lock file stays in the folder unnamed, and schedules the removal of those that are held for
-// the next restart in `restart_renames`, where the system allows that.
+// the next restart in `restart_renames`, where the system allows that. Where that last look
+// cannot be made, one warning says why.
 void ConfirmNothingLeft(ResourceFolder& folder, const PayloadTable& table, FolderLock& lock,
                         Leftovers& leftovers, const RegistryValue& restart_renames);

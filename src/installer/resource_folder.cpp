@@ -137,6 +137,11 @@ EntryKind KindOfAttributes(DWORD attributes, DWORD reparse_tag) {
   return EntryKind::kFile;
 }
 
+bool BehindAFilter(DWORD attributes, DWORD reparse_tag) {
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !IsReparseTagNameSurrogate(reparse_tag) &&
+         !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 DWORD NameCount(HANDLE file) {
   FILE_STANDARD_INFO standard{};
   if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard)) return 0;
@@ -181,6 +186,28 @@ std::optional<Failure> ClassifyEntry(const ResourceFolder& folder, const std::ws
   entry.read_only = (tag.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
   entry.opened_as_link = (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
                          IsReparseTagNameSurrogate(tag.ReparseTag);
+  entry.behind_filter = BehindAFilter(tag.FileAttributes, tag.ReparseTag);
+  return std::nullopt;
+}
+
+std::optional<Failure> ReadThroughFilter(ResourceFolder& folder, const std::wstring& name,
+                                         Entry& entry) {
+  if (!entry.behind_filter) return std::nullopt;
+  // Opened by name, it may be another file by now: only the one judged may be read. A failure
+  // here is one of the filter's (a placeholder whose data is not on this computer, say).
+  const std::wstring path = folder.path + name;
+  UniqueHandle content(CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  BY_HANDLE_FILE_INFORMATION judged{};
+  BY_HANDLE_FILE_INFORMATION opened{};
+  if (!content || !GetFileInformationByHandle(entry.handle.get(), &judged) ||
+      !GetFileInformationByHandle(content.get(), &opened))
+    return Failure{L"could not read " + path, GetLastError()};
+  if (judged.dwVolumeSerialNumber != opened.dwVolumeSerialNumber ||
+      judged.nFileIndexHigh != opened.nFileIndexHigh ||
+      judged.nFileIndexLow != opened.nFileIndexLow)
+    return Failure{path + L" was replaced by another file while it was being read", 0};
+  entry.handle = std::move(content);
   return std::nullopt;
 }
 
@@ -196,19 +223,24 @@ std::optional<Failure> CreateEntry(ResourceFolder& folder, const std::wstring& n
   return std::nullopt;
 }
 
-bool ListEntries(const ResourceFolder& folder, const wchar_t* pattern,
-                 std::vector<std::wstring>& names) {
+std::optional<Failure> ListEntries(const ResourceFolder& folder, const wchar_t* pattern,
+                                   std::vector<std::wstring>& names) {
   names.clear();
   WIN32_FIND_DATAW found;
   const HANDLE search = FindFirstFileExW((folder.path + pattern).c_str(), FindExInfoBasic, &found,
                                          FindExSearchNameMatch, nullptr, 0);
-  if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  DWORD error = GetLastError();
+  if (search == INVALID_HANDLE_VALUE) {
+    if (error == ERROR_FILE_NOT_FOUND) return std::nullopt;
+    return Failure{L"could not list " + folder.path, error};
+  }
   do {
     names.push_back(std::wstring(found.cFileName));
   } while (FindNextFileW(search, &found));
-  const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
+  error = GetLastError();
   FindClose(search);
-  return complete;
+  if (error != ERROR_NO_MORE_FILES) return Failure{L"could not list " + folder.path, error};
+  return std::nullopt;
 }
 
 std::wstring KindText(EntryKind kind) {
@@ -233,19 +265,26 @@ std::optional<Failure> RemoveEntry(ResourceFolder& folder, const std::wstring& n
   const bool removable =
       entry.kind == EntryKind::kFile || (entry.kind == EntryKind::kLink && entry.opened_as_link);
   if (!removable) return Failure{path + L" " + KindText(entry.kind) + L"; it was left alone", 0};
-  // The attribute belongs to the file, not to the name: one with a name elsewhere keeps it.
-  const bool file_read_only = entry.read_only && !entry.opened_as_link;
-  const bool keep_read_only = file_read_only && NameCount(entry.handle.get()) > 1;
-  if (file_read_only && !keep_read_only) {
+  // The attribute belongs to the file, not to the name: one with a name elsewhere keeps it. A
+  // link opened as itself has an attribute of its own, which its handle clears.
+  bool read_only = entry.read_only;
+  const bool keep_read_only = read_only && NameCount(entry.handle.get()) > 1;
+  if (read_only && !keep_read_only) {
     FILE_BASIC_INFO basic{};
     basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
     if (!SetFileInformationByHandle(entry.handle.get(), FileBasicInfo, &basic, sizeof basic))
       return Failure{L"could not remove " + path, GetLastError()};
+    read_only = false;
   }
+  // While the attribute is on, the system refuses the deletion for it with the status that a
+  // mapped file gets: that is no holder.
+  const auto held_for_now = [&](const SystemError& error) {
+    return HeldForNow(error) && !(read_only && error.status == kStatusCannotDelete);
+  };
   // Deleting through the checked handle removes exactly what was checked.
-  const std::optional<SystemError> error =
-      Patiently(folder, [&] { return DeleteThroughHandle(entry.handle.get(), keep_read_only); });
-  if (error && keep_read_only && !IsInUse(error->code))
+  const std::optional<SystemError> error = Patiently(
+      folder, [&] { return DeleteThroughHandle(entry.handle.get(), read_only); }, held_for_now);
+  if (error && read_only && !IsInUse(error->code))
     return Failure{path +
                        L" is read-only and has another name outside the folder; it was left "
                        L"alone",

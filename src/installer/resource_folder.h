@@ -63,10 +63,17 @@ enum class EntryKind {
 // files. Says kFile for anything that further checks of the handle must judge.
 EntryKind KindOfAttributes(DWORD attributes, DWORD reparse_tag);
 
+// Whether a file that the system reports, opened as itself, with these attributes and reparse
+// tag keeps its content behind a file-system filter (deduplicated, compressed by the system, a
+// cloud drive's placeholder): through that handle it reads as the filter's own record, and only
+// a handle opened through the filter reads what the file holds.
+bool BehindAFilter(DWORD attributes, DWORD reparse_tag);
+
 struct Entry {
   EntryKind kind = EntryKind::kAbsent;
   bool read_only = false;
   bool opened_as_link = false;  // the handle is the link itself, not what it points at
+  bool behind_filter = false;   // see BehindAFilter
   UniqueHandle handle;          // open for every kind but kAbsent
 };
 
@@ -87,6 +94,12 @@ bool DeleteThroughHandle(HANDLE file, bool ignore_read_only);
 std::optional<Failure> InspectEntry(ResourceFolder& folder, const std::wstring& name, DWORD access,
                                     Entry& entry);
 
+// Makes the handle of the file `entry`, judged as the folder's entry `name`, one that reads its
+// content: a file behind a filter is opened again by name, through the filter, and must still be
+// the file judged. Any other keeps its handle.
+std::optional<Failure> ReadThroughFilter(ResourceFolder& folder, const std::wstring& name,
+                                         Entry& entry);
+
 // Fills in what the entry `name`, whose handle is open, is.
 std::optional<Failure> ClassifyEntry(const ResourceFolder& folder, const std::wstring& name,
                                      Entry& entry);
@@ -98,17 +111,17 @@ std::optional<Failure> CreateEntry(ResourceFolder& folder, const std::wstring& n
 // Whether two names in the folder are the same name to the system (case is ignored).
 bool SameName(const std::wstring& a, const std::wstring& b);
 
-// The names of the folder's entries that match the wildcard `pattern`; false when the folder
+// The names of the folder's entries that match the wildcard `pattern`; a failure when the folder
 // cannot be listed.
-bool ListEntries(const ResourceFolder& folder, const wchar_t* pattern,
-                 std::vector<std::wstring>& names);
+std::optional<Failure> ListEntries(const ResourceFolder& folder, const wchar_t* pattern,
+                                   std::vector<std::wstring>& names);
 
 // "is a folder", "is a link ...": why an entry that is not a plain file was left alone.
 std::wstring KindText(EntryKind kind);
 
-// Removes the entry `name` if there is one: a file (its read-only attribute cleared first,
-// unless the file has another name elsewhere), or a link as itself where the system opens
-// links as themselves. Anything else is left alone and is a failure; so is a link the system
+// Removes the entry `name` if there is one: a file, or a link as itself where the system opens
+// links as themselves (the read-only attribute of either cleared first, unless it has another
+// name elsewhere). Anything else is left alone and is a failure; so is a link the system
 // would only follow. A file that another program keeps open or mapped past the wait fails with
 // the code of a file in use.
 std::optional<Failure> RemoveEntry(ResourceFolder& folder, const std::wstring& name);

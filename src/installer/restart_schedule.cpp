@@ -22,24 +22,21 @@ size_t PairEnd(const std::wstring& list, size_t at) {
   return at == std::wstring::npos ? at : at + 1;
 }
 
-// Whether the pair of `length` characters at `pair` is one of the pairs of `ours`.
-bool IsOurs(const std::wstring& ours, const wchar_t* pair, size_t length) {
-  for (size_t at = 0; at < ours.size(); at = PairEnd(ours, at)) {
-    if (CompareStringOrdinal(ours.data() + at, static_cast<int>(PairEnd(ours, at) - at), pair,
-                             static_cast<int>(length), TRUE) == CSTR_EQUAL)
-      return true;
-  }
-  return false;
+// Whether the `length` characters at `a` and at `b` are the same to the system (case is ignored).
+bool SameText(const wchar_t* a, size_t length, const wchar_t* b) {
+  return CompareStringOrdinal(a, static_cast<int>(length), b, static_cast<int>(length), TRUE) ==
+         CSTR_EQUAL;
 }
 
-// `list` without `ours`; `removed` counts the pairs taken out.
-std::wstring Without(const std::wstring& list, const std::wstring& ours, size_t& removed) {
+// `list` without the pairs that `drop(at, end)` picks; `dropped` counts them.
+template <typename Drop>
+std::wstring Without(const std::wstring& list, Drop drop, size_t& dropped) {
   std::wstring kept;
-  removed = 0;
+  dropped = 0;
   for (size_t at = 0; at < list.size();) {
     const size_t end = PairEnd(list, at);
-    if (IsOurs(ours, list.data() + at, end - at))
-      ++removed;
+    if (drop(at, end))
+      ++dropped;
     else
       kept.append(list, at, end - at);
     at = end;
@@ -47,14 +44,39 @@ std::wstring Without(const std::wstring& list, const std::wstring& ours, size_t&
   return kept;
 }
 
-// The pairs for `renames`, in the form the system keeps: "\??\C:\a". Only local drives can be
-// reached that early in a restart.
-std::optional<Failure> PairsOf(const BootRenames& renames, std::wstring& pairs) {
-  const std::wstring& folder = renames.folder;
+// Whether the pair of `list` from `at` to `end` is one of the pairs of `pairs`.
+bool IsOneOf(const std::wstring& list, size_t at, size_t end, const std::wstring& pairs) {
+  for (size_t from = 0; from < pairs.size(); from = PairEnd(pairs, from)) {
+    if (PairEnd(pairs, from) - from == end - at &&
+        SameText(pairs.data() + from, end - at, &list[at]))
+      return true;
+  }
+  return false;
+}
+
+// Whether the source of the pair of `list` at `at` is one of `sources`, NULs ending each.
+bool SourceIsOneOf(const std::wstring& list, size_t at, const std::wstring& sources) {
+  const size_t length = list.find(L'\0', at) - at;
+  for (size_t from = 0; from < sources.size(); from = sources.find(L'\0', from) + 1) {
+    if (sources.find(L'\0', from) - from == length && SameText(&sources[from], length, &list[at]))
+      return true;
+  }
+  return false;
+}
+
+// The folder as the list names it: "\??\C:\a\". Only local drives can be reached that early in
+// a restart.
+std::optional<Failure> NtFolder(const std::wstring& folder, std::wstring& nt_folder) {
   const size_t skip = folder.compare(0, 4, kExtendedPrefix) == 0 ? 4 : 0;
   if (folder.size() < skip + 3 || folder[skip + 1] != L':' || folder[skip + 2] != L'\\')
     return Failure{DisplayPath(folder) + L" is not on a local drive", 0};
-  const std::wstring nt_folder = kNtPrefix + folder.substr(skip);
+  nt_folder = kNtPrefix + folder.substr(skip);
+  return std::nullopt;
+}
+
+// The pairs for `renames`, in the form the system keeps.
+std::wstring PairsOf(const std::wstring& nt_folder, const BootRenames& renames) {
+  std::wstring pairs;
   for (const std::wstring& name : renames.removals) {
     pairs.append(nt_folder).append(name) += L'\0';
     pairs += L'\0';
@@ -63,13 +85,14 @@ std::optional<Failure> PairsOf(const BootRenames& renames, std::wstring& pairs) 
     pairs.append(nt_folder).append(name).append(renames.suffix) += L'\0';
     (pairs += L'!').append(nt_folder).append(name) += L'\0';
   }
-  return std::nullopt;
+  return pairs;
 }
 
-// Opens the value's key with `access` and reads its pairs, without the final NUL.
-LONG ReadList(const RegistryValue& value, REGSAM access, UniqueHkey& key, std::wstring& list) {
+// Opens the value's key to read and reads its pairs, without the final NUL.
+LONG ReadList(const RegistryValue& value, UniqueHkey& key, std::wstring& list) {
   list.clear();
-  LONG status = RegOpenKeyExW(value.root, value.key, 0, access | KEY_WOW64_64KEY, key.put());
+  LONG status =
+      RegOpenKeyExW(value.root, value.key, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put());
   if (status != ERROR_SUCCESS) return status;
   std::wstring data(512, L'\0');
   DWORD bytes = 0;
@@ -106,25 +129,6 @@ LONG WriteList(HKEY key, const wchar_t* name, const std::wstring& list) {
   return status;
 }
 
-// Writes the list back, in one write, without `renames` and, to schedule them, with them at its
-// end; so scheduling twice never lists a rename twice. A list that does not change is left be.
-std::optional<Failure> Rewrite(const RegistryValue& value, const BootRenames& renames,
-                               bool schedule) {
-  std::wstring ours;
-  if (auto failure = PairsOf(renames, ours)) return failure;
-  UniqueHkey key;
-  std::wstring list;
-  LONG status = ReadList(value, KEY_QUERY_VALUE | KEY_SET_VALUE, key, list);
-  if (status == ERROR_FILE_NOT_FOUND && !schedule) return std::nullopt;
-  size_t removed = 0;
-  std::wstring kept = Without(list, ours, removed);
-  if (schedule) kept += ours;
-  if (status == ERROR_SUCCESS && kept != list) status = WriteList(key.get(), value.name, kept);
-  if (status != ERROR_SUCCESS)
-    return Failure{schedule ? kScheduleFailure : kListFailure, static_cast<DWORD>(status)};
-  return std::nullopt;
-}
-
 }  // namespace
 
 RegistryValue PendingRenames() {
@@ -132,26 +136,51 @@ RegistryValue PendingRenames() {
           L"PendingFileRenameOperations"};
 }
 
-std::optional<Failure> ScheduleRenames(const RegistryValue& value, const BootRenames& renames) {
-  return Rewrite(value, renames, true);
+std::optional<Failure> ScheduleRenames(const RegistryValue& value, const BootRenames& renames,
+                                       const std::vector<std::wstring>& own) {
+  std::wstring nt_folder;
+  // A folder that cannot be reached at boot can have nothing scheduled, and nothing to take out.
+  if (auto failure = NtFolder(renames.folder, nt_folder)) {
+    if (renames.names.empty() && renames.removals.empty()) return std::nullopt;
+    return failure;
+  }
+  const std::wstring ours = PairsOf(nt_folder, renames);
+  std::wstring sources;
+  for (const std::wstring& name : own) (sources += nt_folder).append(name) += L'\0';
+  UniqueHkey key;
+  std::wstring list;
+  LONG status = ReadList(value, key, list);
+  // Without the key there is nothing to take out, and nowhere to schedule.
+  if (status == ERROR_FILE_NOT_FOUND && ours.empty()) return std::nullopt;
+  const auto taken_out = [&](size_t at, size_t end) {
+    return SourceIsOneOf(list, at, sources) || IsOneOf(list, at, end, ours);
+  };
+  size_t dropped = 0;
+  const std::wstring kept = Without(list, taken_out, dropped) + ours;
+  // Opened to be changed only where it changes.
+  if (status == ERROR_SUCCESS && kept != list) {
+    status = RegOpenKeyExW(value.root, value.key, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, key.put());
+    if (status == ERROR_SUCCESS) status = WriteList(key.get(), value.name, kept);
+  }
+  if (status != ERROR_SUCCESS)
+    return Failure{ours.empty() ? kListFailure : kScheduleFailure, static_cast<DWORD>(status)};
+  return std::nullopt;
 }
 
 std::optional<Failure> CountScheduled(const RegistryValue& value, const BootRenames& renames,
                                       size_t& count) {
   count = 0;
-  std::wstring ours;
-  if (auto failure = PairsOf(renames, ours)) return failure;
+  std::wstring nt_folder;
+  if (auto failure = NtFolder(renames.folder, nt_folder)) return failure;
+  const std::wstring ours = PairsOf(nt_folder, renames);
   UniqueHkey key;
   std::wstring list;
-  const LONG status = ReadList(value, KEY_QUERY_VALUE, key, list);
+  const LONG status = ReadList(value, key, list);
   if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
     return Failure{kListFailure, static_cast<DWORD>(status)};
-  Without(list, ours, count);
+  const auto scheduled = [&](size_t at, size_t end) { return IsOneOf(list, at, end, ours); };
+  Without(list, scheduled, count);
   return std::nullopt;
-}
-
-std::optional<Failure> CancelRenames(const RegistryValue& value, const BootRenames& renames) {
-  return Rewrite(value, renames, false);
 }
 
 bool IsRefusal(DWORD code) {

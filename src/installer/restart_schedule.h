@@ -27,10 +27,14 @@ struct BootRenames {
   std::vector<std::wstring> removals = {};
 };
 
-// Adds `renames`, in order, after whatever else is scheduled, in one write, flushed: a run
-// stopped at any point leaves all of them scheduled or none. Without the right to (the value
-// belongs to administrators) it fails and schedules nothing.
-std::optional<Failure> ScheduleRenames(const RegistryValue& value, const BootRenames& renames);
+// Rewrites the list in one write, flushed, so that a run stopped at any point leaves the old list
+// or the new one. Every entry whose source is one of `own` (names in `renames.folder`: the
+// working names only runs of this program use) goes, whoever scheduled it, and so does every
+// entry of `renames`; then `renames` are added, in order, at the end. Everything else stays as
+// it was. A list that this does not change is only read: a user who may not change it (it
+// belongs to administrators) is refused only where it has to change, and then nothing changes.
+std::optional<Failure> ScheduleRenames(const RegistryValue& value, const BootRenames& renames,
+                                       const std::vector<std::wstring>& own = {});
 
 // How many of `renames` are scheduled: all of them until the restart, none after it.
 std::optional<Failure> CountScheduled(const RegistryValue& value, const BootRenames& renames,
@@ -39,6 +43,3 @@ std::optional<Failure> CountScheduled(const RegistryValue& value, const BootRena
 // Whether scheduling failed with `code` because the system refused it: for want of rights (the
 // list belongs to administrators), or because the folder cannot be reached at boot.
 bool IsRefusal(DWORD code);
-
-// Takes `renames` out of the schedule, in one write, and leaves everything else in it.
-std::optional<Failure> CancelRenames(const RegistryValue& value, const BootRenames& renames);
