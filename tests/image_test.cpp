@@ -51,6 +51,10 @@ class PeImage {
     throw std::runtime_error("address outside every section");
   }
   std::string StringAt(DWORD rva) const { return bytes_.c_str() + OffsetOf(rva); }
+  template <typename T>
+  T AtAddress(DWORD rva) const {
+    return At<T>(bytes_, OffsetOf(rva));
+  }
 
   // DLL name -> names of the functions imported from it.
   std::map<std::string, std::set<std::string>> Imports() const {
@@ -113,6 +117,23 @@ TEST(ReleaseImage, ImportsOnlyDllsEveryWindowsHas) {
   // The wide console entry takes its arguments from the C runtime in wide form.
   ASSERT_TRUE(imports.count("msvcrt.dll"));
   EXPECT_TRUE(imports.at("msvcrt.dll").count("__wgetmainargs"));
+}
+
+// Windows 10 1607 and later resolve even the loader's own loads from the system folder; the
+// program looks SetDefaultDllDirectories up, since an import would keep it from starting on
+// Windows that lack it.
+TEST(ReleaseImage, DeclaresItsDllsSystemFolderOnly) {
+  const PeImage image;
+  const IMAGE_DATA_DIRECTORY entry = image.directory(IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG);
+  ASSERT_GE(entry.Size, offsetof(IMAGE_LOAD_CONFIG_DIRECTORY32, EditList));
+  const auto config = image.AtAddress<IMAGE_LOAD_CONFIG_DIRECTORY32>(entry.VirtualAddress);
+  EXPECT_EQ(config.Size, entry.Size);
+  EXPECT_EQ(config.Reserved1, LOAD_LIBRARY_SEARCH_SYSTEM32);  // DependentLoadFlags
+  // No empty claim of safe exception handlers: it uses none, or lists them.
+  EXPECT_TRUE((image.nt().OptionalHeader.DllCharacteristics & IMAGE_DLLCHARACTERISTICS_NO_SEH) ||
+              (config.SEHandlerTable != 0 && config.SEHandlerCount != 0));
+  for (const auto& [dll, functions] : image.Imports())
+    EXPECT_FALSE(functions.count("SetDefaultDllDirectories")) << dll;
 }
 
 // Resources through the loader, as Explorer and the installer itself see them.

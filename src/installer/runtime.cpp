@@ -6,6 +6,11 @@
 // a crash handler, relocations of data imported from DLLs: the link refuses any) and carried
 // about 9 KiB of code, tables and imports. Static constructors still run first.
 //
+// People download the installer into a folder anyone's web page can drop a file into, and run
+// it from there with administrator rights: no DLL may ever be taken from the program's own
+// folder. The image asks Windows (10 1607 and later) to resolve even the loader's own loads
+// from the system folder, and the program's first act narrows the search for every later load.
+//
 // The installer catches no exception. The only ones its standard library could raise say that
 // memory ran out or that a string would exceed its largest possible size; either way the run
 // cannot go on. Ending the run right here, with exit status 2 and a line on standard error,
@@ -20,7 +25,32 @@
 
 #include "installer/installer.h"
 
+// The image's load configuration (found through the symbol's name: the build writes its place
+// into the image's header, as the linker does not). Its dependent load flags, the WORD at 0x36
+// of the 32-bit structure, which these headers still call Reserved1, restrict the loader's own
+// loads of the DLLs the image imports. No exception handler is declared safe: the image
+// registers none, and is linked as using none (--no-seh).
+constexpr IMAGE_LOAD_CONFIG_DIRECTORY LoadConfiguration() {
+  IMAGE_LOAD_CONFIG_DIRECTORY configuration{};
+  configuration.Size = sizeof configuration;
+  configuration.Reserved1 = LOAD_LIBRARY_SEARCH_SYSTEM32;  // DependentLoadFlags
+  return configuration;
+}
+extern "C" __attribute__((used)) const IMAGE_LOAD_CONFIG_DIRECTORY _load_config_used =
+    LoadConfiguration();
+
 namespace {
+
+// Only the system folder is searched for DLLs from here on. Looked up, not imported: Vista, and
+// 7 without update KB2533623, lack it, and an import would keep the program from starting there.
+// Where it is missing, the current folder at least leaves the search.
+void SearchSystemFolderOnly() {
+  using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+  const auto set_default =
+      reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void*>(
+          GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+  if (set_default == nullptr || !set_default(LOAD_LIBRARY_SEARCH_SYSTEM32)) SetDllDirectoryW(L"");
+}
 
 [[noreturn]] void Abandon() {
   static const char kMessage[] =
@@ -51,6 +81,7 @@ int wmain(int, wchar_t**, wchar_t**);
 
 // The entry point of the image (see CMakeLists.txt).
 extern "C" void WINAPI OrvexStart() {
+  SearchSystemFolderOnly();
   int count = 0;
   wchar_t** arguments = nullptr;
   wchar_t** environment = nullptr;
