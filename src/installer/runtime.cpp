@@ -67,17 +67,30 @@ void* operator new(std::size_t size) {
   if (void* block = std::malloc(size != 0 ? size : 1)) return block;
   Abandon();
 }
+void* operator new[](std::size_t size) { return operator new(size); }
 void operator delete(void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
 
 // The C runtime's own: the arguments and environment in wide form, as its start-up code hands
-// them to wmain, and the static constructors.
+// them to wmain.
 struct StartupInfo {
   int new_mode;
 };
 extern "C" int __wgetmainargs(int*, wchar_t***, wchar_t***, int, StartupInfo*);
-extern "C" void __main();
 int wmain(int, wchar_t**, wchar_t**);
+
+// The static constructors, run as MinGW's __main runs them (without the unwind tables its
+// library carries): the linker lists them after a first entry of -1 and ends the list with a
+// null, and they run from the last to the first.
+using Constructor = void (*)();
+extern "C" Constructor __CTOR_LIST__[];
+void RunStaticConstructors() {
+  size_t count = 1;
+  while (__CTOR_LIST__[count] != nullptr) ++count;
+  while (--count > 0) __CTOR_LIST__[count]();
+}
 
 // The entry point of the image (see CMakeLists.txt).
 extern "C" void WINAPI OrvexStart() {
@@ -87,7 +100,7 @@ extern "C" void WINAPI OrvexStart() {
   wchar_t** environment = nullptr;
   StartupInfo startup{0};
   __wgetmainargs(&count, &arguments, &environment, 0, &startup);
-  __main();
+  RunStaticConstructors();
   ExitProcess(static_cast<UINT>(wmain(count, arguments, environment)));
 }
 
