@@ -1,6 +1,8 @@
 // The installer program itself, run as a separate process with the registry set per case.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "host/locator.h"
 #include "host/win32.h"
 #include "installer/catalogue.h"
@@ -15,10 +17,27 @@ struct Outcome {
   std::string err;
 };
 
+// The limited half of this process's administrator token, which a double-click under UAC
+// starts a program with; Wine's processes otherwise hold the full one.
+UniqueHandle LimitedToken() {
+  UniqueHandle self;
+  UniqueHandle limited;
+  TOKEN_LINKED_TOKEN linked{};
+  DWORD size = 0;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, self.put()) &&
+      GetTokenInformation(self.get(), TokenLinkedToken, &linked, sizeof linked, &size)) {
+    DuplicateTokenEx(linked.LinkedToken, TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation,
+                     TokenPrimary, limited.put());
+    CloseHandle(linked.LinkedToken);
+  }
+  return limited;
+}
+
 class InstallerProcess {
  public:
   explicit InstallerProcess(const std::wstring& arguments = L"",
-                            const std::wstring& exe = TestPath("ORVEX_TEST_INSTALLER")) {
+                            const std::wstring& exe = TestPath("ORVEX_TEST_INSTALLER"),
+                            HANDLE token = nullptr) {
     const std::wstring work = TestPath("ORVEX_TEST_WORK");
     static int started = 0;
     const std::wstring id =
@@ -38,8 +57,8 @@ class InstallerProcess {
     startup.hStdError = err.get();
     std::wstring command = L"\"" + exe + L"\" " + arguments;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &info)) {
+    if (!CreateProcessAsUserW(token, exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0,
+                              nullptr, nullptr, &startup, &info)) {
       throw std::runtime_error("cannot start the installer: " + std::to_string(GetLastError()));
     }
     process_.reset(info.hProcess);
@@ -82,34 +101,52 @@ struct PersonTexts {
   const wchar_t* held_by;       // after the line about a file in use, up to the holder's id
   const wchar_t* held_by_end;   // what follows the holder's process id there
   const wchar_t* close_holder;  // the next step naming the holder, up to its process id
+  const wchar_t* closes;        // the end of every prompt before the window closes
+  const wchar_t* try_again;     // the keys the prompt offers after a file in use
+  const wchar_t* close_for_me;
 };
 
-const PersonTexts& Expected() {
-  static const PersonTexts kEnglish{
-      L"Press any key to close this window.", L"Close Orvex Pro and any other program",
-      L"; in use by Orvex Pro (process ", L")", L"Close Orvex Pro (process "};
-  static const PersonTexts kSimplified{L"按任意键关闭此窗口。", L"请关闭 Orvex Pro 以及",
-                                       L"; 正由 Orvex Pro（进程 ", L"） 使用",
-                                       L"请关闭 Orvex Pro（进程 "};
-  static const PersonTexts kTraditional{L"按任意鍵關閉此視窗。", L"請關閉 Orvex Pro 以及",
-                                        L"; 正由 Orvex Pro（處理程序 ", L"） 使用中",
-                                        L"請關閉 Orvex Pro（處理程序 "};
-  switch (GetUserDefaultUILanguage()) {
-    case 0x0804:
-      return kSimplified;
-    case 0x0404:
-      return kTraditional;
-    default:
-      return kEnglish;
-  }
+// In a console window, Chinese only where the console's code page (a new console's is the
+// system's OEM one) is of the display's script.
+const PersonTexts& Expected(bool in_a_window = false) {
+  static const PersonTexts kEnglish{L"Press any key to close this window.",
+                                    L"Close Orvex Pro and any other program",
+                                    L"; in use by Orvex Pro (process ",
+                                    L")",
+                                    L"Close Orvex Pro (process ",
+                                    L"key to close this window.",
+                                    L"press R",
+                                    L"press C"};
+  static const PersonTexts kSimplified{L"按任意键关闭此窗口。",
+                                       L"请关闭 Orvex Pro 以及",
+                                       L"; 正由 Orvex Pro（进程 ",
+                                       L"） 使用",
+                                       L"请关闭 Orvex Pro（进程 ",
+                                       L"键关闭此窗口。",
+                                       L"按 R",
+                                       L"按 C"};
+  static const PersonTexts kTraditional{L"按任意鍵關閉此視窗。",
+                                        L"請關閉 Orvex Pro 以及",
+                                        L"; 正由 Orvex Pro（處理程序 ",
+                                        L"） 使用中",
+                                        L"請關閉 Orvex Pro（處理程序 ",
+                                        L"鍵關閉此視窗。",
+                                        L"按 R",
+                                        L"按 C"};
+  const LANGID display = GetUserDefaultUILanguage();
+  const UINT page = GetOEMCP();
+  if (display == 0x0804 && (!in_a_window || page == 936)) return kSimplified;
+  if (display == 0x0404 && (!in_a_window || page == 950)) return kTraditional;
+  return kEnglish;
 }
 
 // False where this process was meant to show Chinese and shows English: the locale it names
 // could not be made (tests/locales.sh).
 bool InTheLanguageMeant() {
-  wchar_t lang[3] = {};
-  return GetEnvironmentVariableW(L"LANG", lang, 3) != 2 || lang[0] != L'z' ||
-         PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_CHINESE;
+  wchar_t meant[64] = {};
+  if (!GetEnvironmentVariableW(L"LC_MESSAGES", meant, 64))
+    GetEnvironmentVariableW(L"LANG", meant, 64);
+  return meant[0] != L'z' || PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_CHINESE;
 }
 
 class InstallerTest : public ::testing::Test {
@@ -159,6 +196,21 @@ class HostInstalledTest : public InstallerTest {
  protected:
   std::wstring Host() const { return host_.root() + L"Orvex Pro\\"; }
   std::wstring Resources() const { return host_.path(); }
+  std::wstring Transcript() const { return host_.root() + L"transcript"; }
+  // Starts the installer through tests/explorer.cpp, copied as `shell`, in `mode`, pressing
+  // `keys` in a person's window once `sign`, a file in the folder the run makes, is there; the
+  // installer's exit status.
+  DWORD FromExplorer(const wchar_t* shell, const wchar_t* mode, const std::wstring& keys = L"\r",
+                     const wchar_t* sign = L"eng.ilex") {
+    const std::wstring exe = host_.root() + shell;
+    CopyFileW(TestPath("ORVEX_TEST_EXPLORER").c_str(), exe.c_str(), FALSE);
+    return InstallerProcess(std::wstring(mode) + L" \"" + TestPath("ORVEX_TEST_INSTALLER") +
+                                L"\" \"" + Resources() + sign + L"\" \"" + Expected(true).closes +
+                                L"\" \"" + Transcript() + L"\" " + keys,
+                            exe)
+        .Wait()
+        .exit_code;
+  }
 
   ScratchDir host_{L"Orvex Pro\\IRIS_OCR\\resources"};
 };
@@ -534,28 +586,17 @@ TEST_F(HostInstalledTest, StartedFromExplorerTheWindowStaysUntilAKey) {
     GTEST_SKIP() << "needs a display for console windows (Xvfb, see tests/wine-session.sh)";
   if (!InTheLanguageMeant()) GTEST_SKIP() << "needs the locale made by tests/locales.sh";
   RecordHost(Host());
-  const std::wstring transcript = host_.root() + L"transcript";
-  const auto start = [&](const wchar_t* shell, const wchar_t* mode) {
-    const std::wstring exe = host_.root() + shell;
-    CopyFileW(TestPath("ORVEX_TEST_EXPLORER").c_str(), exe.c_str(), FALSE);
-    return InstallerProcess(std::wstring(mode) + L" \"" + TestPath("ORVEX_TEST_INSTALLER") +
-                                L"\" \"" + Resources() + L"eng.ilex\" \"" + Expected().prompt +
-                                L"\" \"" + transcript + L"\"",
-                            exe)
-        .Wait()
-        .exit_code;
-  };
-  EXPECT_EQ(start(L"explorer.exe", L"person"), 0u);
-  const std::string shown = ReadBytes(transcript);
-  EXPECT_NE(shown.find("installation has been completed\n" + Utf8(Expected().prompt)),
+  EXPECT_EQ(FromExplorer(L"explorer.exe", L"person"), 0u);
+  const std::string shown = ReadBytes(Transcript());
+  EXPECT_NE(shown.find("installation has been completed\n" + Utf8(Expected(true).prompt)),
             std::string::npos)
       << shown;
   EXPECT_EQ(Snapshot(Resources()), ExpectedPayloads());
 
-  EXPECT_EQ(start(L"launcher.exe", L"alone"), 0u);
-  EXPECT_EQ(start(L"explorer.exe", L"shared"), 0u);
-  EXPECT_EQ(start(L"explorer.exe", L"redirected"), 0u);
-  EXPECT_EQ(ReadBytes(transcript), kCompleted);
+  EXPECT_EQ(FromExplorer(L"launcher.exe", L"alone"), 0u);
+  EXPECT_EQ(FromExplorer(L"explorer.exe", L"shared"), 0u);
+  EXPECT_EQ(FromExplorer(L"explorer.exe", L"redirected"), 0u);
+  EXPECT_EQ(ReadBytes(Transcript()), kCompleted);
 }
 
 // Wine's Restart Manager, while this lives, is tests/rstrtmgr.cpp, in the system folder.
@@ -610,6 +651,77 @@ TEST_F(HostInstalledTest, AFileInUseNamesWhoHoldsItWhereWindowsCanTell) {
                 Utf8(Expected().close_holder + pid).c_str());
 }
 
+// Orvex Pro keeping `file` open while this lives, played by tests/explorer.cpp, and named to the
+// Restart Manager's stand-in (and to the person, who may close it) by ORVEX_TEST_HOLDER.
+class HostProgram {
+ public:
+  explicit HostProgram(const std::wstring& file) {
+    const UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, L"orvex-test-host-program"));
+    std::wstring command = L"explorer.exe hold \"" + file + L"\" orvex-test-host-program";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    EXPECT_TRUE(CreateProcessW(TestPath("ORVEX_TEST_EXPLORER").c_str(), command.data(), nullptr,
+                               nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+    CloseHandle(info.hThread);
+    process_.reset(info.hProcess);
+    EXPECT_EQ(WaitForSingleObject(ready.get(), 10'000), WAIT_OBJECT_0);
+    SetEnvironmentVariableW(L"ORVEX_TEST_HOLDER",
+                            (L"Orvex Pro|" + std::to_wstring(info.dwProcessId)).c_str());
+  }
+  ~HostProgram() {
+    TerminateProcess(process_.get(), 0);
+    WaitForSingleObject(process_.get(), 10'000);
+    SetEnvironmentVariableW(L"ORVEX_TEST_HOLDER", nullptr);
+  }
+
+ private:
+  UniqueHandle process_;
+};
+
+// With Orvex Pro keeping a file open, the person who double-clicked the installer finishes the
+// installation now: closes it and presses R, or presses C to have Windows close it and reopen
+// it afterwards. Where it still holds the file, R schedules nothing twice.
+TEST_F(HostInstalledTest, StartedFromExplorerAFileInUseIsFinishedNow) {
+  if (GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) == 0)
+    GTEST_SKIP() << "needs a display for console windows (Xvfb, see tests/wine-session.sh)";
+  if (!InTheLanguageMeant()) GTEST_SKIP() << "needs the locale made by tests/locales.sh";
+  RecordHost(Host());
+  const std::wstring reopened = host_.root() + L"reopened";
+  SetEnvironmentVariableW(L"ORVEX_TEST_REOPENED", reopened.c_str());
+  struct Row {
+    const wchar_t* keys;  // "!": the person closes Orvex Pro
+    bool restart_manager;
+    DWORD status;
+  };
+  for (const Row& row : {Row{L"!R\r", false, 0}, Row{L"R\r", false, 3010}, Row{L"C\r", true, 0}}) {
+    SCOPED_TRACE(Utf8(row.keys));
+    WriteBytes(Resources() + L"latin.ocr", "older");
+    std::optional<HostProgram> host(Resources() + L"latin.ocr");
+    std::optional<StandInRestartManager> restart_manager;
+    if (row.restart_manager) restart_manager.emplace();
+    EXPECT_EQ(FromExplorer(L"explorer.exe", L"person", row.keys, L"latin.ocr.orvex-new"),
+              row.status);
+    const std::string shown = ReadBytes(Transcript());
+    EXPECT_NE(shown.find(Utf8(Expected(true).try_again)), std::string::npos) << shown;
+    EXPECT_EQ(shown.find(Utf8(Expected(true).close_for_me)) != std::string::npos,
+              row.restart_manager);
+    EXPECT_EQ(fs::exists(reopened), row.restart_manager);
+    const std::wstring scheduled = ScheduledRenames();
+    const size_t at = scheduled.find(Resources() + L"latin.ocr.orvex-new");
+    if (row.status == 0) {
+      EXPECT_EQ(Snapshot(Resources()), ExpectedPayloads());
+      EXPECT_EQ(scheduled.find(Resources()), std::wstring::npos);
+    } else {
+      EXPECT_NE(at, std::wstring::npos);
+      EXPECT_EQ(scheduled.find(Resources() + L"latin.ocr.orvex-new", at + 1), std::wstring::npos);
+      host.reset();
+      EXPECT_EQ(RunInstaller().exit_code, 0u);  // the next row starts with nothing scheduled
+    }
+  }
+  SetEnvironmentVariableW(L"ORVEX_TEST_REOPENED", nullptr);
+}
+
 // Conditions that need root on the Linux side are prepared by tests/fixtures.sh.
 TEST_F(InstallerTest, FullDiskFailsAndLeavesTheFolderAsItWas) {
   const std::wstring folder = FixtureFolder(L"full-disk");
@@ -655,8 +767,9 @@ TEST_F(InstallerTest, LinksPlantedInTheFolderNeverLeadOutOfIt) {
   EXPECT_TRUE(Snapshot(broken).empty());
 }
 
-// A read-only target file, and a folder in which nothing may be created (as for a user who is
-// not an administrator): both refusals are final at once, never waited on as a holder's are.
+// A target file and a folder in which nothing may be created (as for a user who is not an
+// administrator): both refusals are final at once, never waited on as a holder's are. Running
+// as an administrator is advised only where the run was not already elevated.
 TEST_F(InstallerTest, AccessDeniedFailsAtOnceAndLeavesTheFolderAsItWas) {
   const std::wstring file = FixtureFolder(L"immutable") + L"schpp.dic";
   const std::wstring folder = FixtureFolder(L"denied");
@@ -674,11 +787,29 @@ TEST_F(InstallerTest, AccessDeniedFailsAtOnceAndLeavesTheFolderAsItWas) {
     const std::wstring resources = target.substr(0, target.rfind(L'\\') + 1);
     RecordHost(resources.substr(0, resources.size() - wcslen(kOcrResourceSubdir)));
     const FolderContents before = Snapshot(resources);
-    const ULONGLONG start = GetTickCount64();
-    ExpectFailure(RunInstaller(), 3, resources, target, "\"Run as administrator\"");
-    EXPECT_LT(GetTickCount64() - start, kHolderWaitMilliseconds / 2) << Utf8(target);
-    EXPECT_EQ(Snapshot(resources), before);
+    for (bool limited : {true, false}) {
+      const UniqueHandle token = limited ? LimitedToken() : UniqueHandle();
+      const ULONGLONG start = GetTickCount64();
+      ExpectFailure(InstallerProcess(L"", TestPath("ORVEX_TEST_INSTALLER"), token.get()).Wait(), 3,
+                    resources, target,
+                    limited ? "\"Run as administrator\"" : "refuse even an administrator");
+      EXPECT_LT(GetTickCount64() - start, kHolderWaitMilliseconds / 2) << Utf8(target);
+      EXPECT_EQ(Snapshot(resources), before);
+    }
   }
+}
+
+// A read-only target refuses an administrator too: the next step names it.
+TEST_F(HostInstalledTest, AReadOnlyTargetIsNamedAsTheCause) {
+  RecordHost(Host());
+  const std::wstring target = Resources() + L"latin.ocr";
+  WriteBytes(target, "old engine file");
+  SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY);
+  const Outcome outcome = RunInstaller();
+  SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+  ExpectFailure(outcome, 3, Resources(), target + L" is read-only, so",
+                Utf8(target + L" is read-only. Make it writable").c_str());
+  EXPECT_EQ(outcome.err.find("administrator"), std::string::npos) << outcome.err;
 }
 
 // Removals the system accepts and then cannot carry out: Wine finds out only when the last

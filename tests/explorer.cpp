@@ -1,20 +1,26 @@
 // A stand-in for Explorer, and for the person at the machine: started as explorer.exe it starts
 // the installer as a double-click does, with a console of its own, reads what the window shows
-// and presses a key. Started under another name, or told to, it starts it otherwise.
-//   explorer.exe MODE INSTALLER SIGN PROMPT TRANSCRIPT
+// and presses keys. Started under another name, or told to, it starts it otherwise.
+//   explorer.exe MODE INSTALLER SIGN PROMPT TRANSCRIPT [KEYS]
 // MODE: person      a console of its own; once SIGN exists (the run is under way, so the
-//                   installer has decided whether it will wait), waits for the window to show
-//                   PROMPT, writes what it shows to TRANSCRIPT (UTF-8), makes sure the installer
-//                   is waiting, and presses a key
+//                   installer has decided whether it will wait), for each of KEYS (Enter where
+//                   none are given): waits for the window to show PROMPT once more, writes what
+//                   it shows to TRANSCRIPT (UTF-8), makes sure the installer is waiting, and
+//                   presses the key; after a "!" it first closes the program ORVEX_TEST_HOLDER
+//                   names ("NAME|PROCESS-ID"), as the person closes Orvex Pro
 //       alone       a console of its own; nobody presses anything
 //       redirected  a console of its own, but standard handles on files
 //       shared      the console this process opens for itself
 // Its exit status is the installer's, or kept waiting (1000) when nobody pressed a key and the
 // installer did not end, or did not wait (1001) when it ended before the key.
+//   explorer.exe hold FILE EVENT
+// Stands in for Orvex Pro keeping FILE open as it reads it; signals EVENT once it does, and
+// holds it until ended.
 #include <windows.h>
 
 #include <shellapi.h>
 
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -42,7 +48,8 @@ std::wstring ScreenText() {
   return text.substr(0, text.find_last_not_of(L'\n') + 1);
 }
 
-void PressKey() {
+// Presses Enter, or the letter `key` (given in upper case, typed in lower case).
+void PressKey(wchar_t key) {
   const HANDLE input =
       CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, OPEN_EXISTING, 0, nullptr);
@@ -51,31 +58,34 @@ void PressKey() {
     keys[i].EventType = KEY_EVENT;
     keys[i].Event.KeyEvent.bKeyDown = i == 0;
     keys[i].Event.KeyEvent.wRepeatCount = 1;
-    keys[i].Event.KeyEvent.wVirtualKeyCode = VK_RETURN;
-    keys[i].Event.KeyEvent.uChar.UnicodeChar = L'\r';
+    keys[i].Event.KeyEvent.wVirtualKeyCode = key == L'\r' ? VK_RETURN : key;
+    keys[i].Event.KeyEvent.uChar.UnicodeChar = key == L'\r' ? key : key - L'A' + L'a';
   }
   DWORD written = 0;
   WriteConsoleInputW(input, keys, 2, &written);
   CloseHandle(input);
 }
 
-// Reads the window of `process` as a person would, and presses a key once it asks for one.
-DWORD ActAsThePerson(const PROCESS_INFORMATION& process, const wchar_t* sign,
-                     const std::wstring& prompt, const wchar_t* transcript) {
-  FreeConsole();  // any its own starter gave it: only one console can be attached
-  const ULONGLONG start = GetTickCount64();
-  while (GetFileAttributesW(sign) == INVALID_FILE_ATTRIBUTES &&
-         GetTickCount64() - start < kPatienceMs)
-    Sleep(10);
-  std::wstring shown;
-  while (GetTickCount64() - start < kPatienceMs) {
-    if (AttachConsole(process.dwProcessId)) {
-      shown = ScreenText();
-      if (shown.find(prompt) != std::wstring::npos) break;
-      FreeConsole();
-    }
-    Sleep(50);
-  }
+// How many times `text` holds `part`.
+size_t Count(const std::wstring& text, const std::wstring& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::wstring::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+// Ends the program ORVEX_TEST_HOLDER names, and waits until it has.
+void CloseTheHolder() {
+  wchar_t holder[300] = {};
+  GetEnvironmentVariableW(L"ORVEX_TEST_HOLDER", holder, 300);
+  const wchar_t* separator = wcschr(holder, L'|');
+  const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
+                                     separator ? wcstoul(separator + 1, nullptr, 10) : 0);
+  TerminateProcess(process, 0);
+  WaitForSingleObject(process, kPatienceMs);
+  CloseHandle(process);
+}
+
+void WriteTranscript(const wchar_t* transcript, const std::wstring& shown) {
   const int size = WideCharToMultiByte(CP_UTF8, 0, shown.data(), static_cast<int>(shown.size()),
                                        nullptr, 0, nullptr, nullptr);
   std::string utf8(static_cast<size_t>(size), '\0');
@@ -85,10 +95,41 @@ DWORD ActAsThePerson(const PROCESS_INFORMATION& process, const wchar_t* sign,
   DWORD written = 0;
   WriteFile(file, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
   CloseHandle(file);
-  // Still there a moment after the prompt: it waits for the key.
-  if (WaitForSingleObject(process.hProcess, 500) == WAIT_OBJECT_0) return kDidNotWait;
-  PressKey();
-  FreeConsole();
+}
+
+// Reads the window of `process` as a person would, and presses each of `keys` once it asks.
+DWORD ActAsThePerson(const PROCESS_INFORMATION& process, const wchar_t* sign,
+                     const std::wstring& prompt, const wchar_t* transcript,
+                     const std::wstring& keys) {
+  FreeConsole();  // any its own starter gave it: only one console can be attached
+  const ULONGLONG start = GetTickCount64();
+  while (GetFileAttributesW(sign) == INVALID_FILE_ATTRIBUTES &&
+         GetTickCount64() - start < kPatienceMs)
+    Sleep(10);
+  size_t asked = 0;
+  bool close_first = false;
+  for (wchar_t key : keys) {
+    if (key == L'!') {
+      close_first = true;
+      continue;
+    }
+    std::wstring shown;
+    for (ULONGLONG since = GetTickCount64(); GetTickCount64() - since < kPatienceMs; Sleep(50)) {
+      if (AttachConsole(process.dwProcessId)) {
+        shown = ScreenText();
+        if (Count(shown, prompt) > asked) break;
+        FreeConsole();
+      }
+    }
+    ++asked;
+    WriteTranscript(transcript, shown);
+    // Still there a moment after the prompt: it waits for the key.
+    if (WaitForSingleObject(process.hProcess, 500) == WAIT_OBJECT_0) return kDidNotWait;
+    if (close_first) CloseTheHolder();
+    close_first = false;
+    PressKey(key);
+    FreeConsole();
+  }
   return 0;
 }
 
@@ -97,7 +138,14 @@ DWORD ActAsThePerson(const PROCESS_INFORMATION& process, const wchar_t* sign,
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   int count = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (argv == nullptr || count != 6) return 2;
+  if (argv != nullptr && count == 4 && std::wstring(argv[1]) == L"hold") {
+    const HANDLE file = CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 2;
+    SetEvent(OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[3]));
+    Sleep(INFINITE);
+  }
+  if (argv == nullptr || count < 6) return 2;
   const std::wstring mode = argv[1];
   std::wstring command = L"\"" + std::wstring(argv[2]) + L"\"";
   STARTUPINFOW startup{};
@@ -120,7 +168,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
                       nullptr, nullptr, &startup, &process))
     return 3;
   if (mode == L"person") {
-    if (const DWORD failed = ActAsThePerson(process, argv[3], argv[4], argv[5])) return failed;
+    if (const DWORD failed =
+            ActAsThePerson(process, argv[3], argv[4], argv[5], count > 6 ? argv[6] : L"\r"))
+      return failed;
   }
   if (WaitForSingleObject(process.hProcess, kPatienceMs) != WAIT_OBJECT_0) {
     TerminateProcess(process.hProcess, kKeptWaiting);

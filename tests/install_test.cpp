@@ -169,7 +169,7 @@ TEST_F(InstallTest, RunsTakeTurnsAndAStaleLockDoesNotBlock) {
     ASSERT_FALSE(result.problems.empty());
     EXPECT_EQ(ExitCodeOf(result), kExitBusy);
     // A person is told what to do about it.
-    EXPECT_NE(NextStep(kExitBusy, {}, 0, L"").find(L"Wait for it to finish"), std::wstring::npos);
+    EXPECT_NE(NextStep(kExitBusy, {}).find(L"Wait for it to finish"), std::wstring::npos);
   }
   // The lock file of a run that died is still there, but nobody holds it.
   FolderContents with_lock = before;

@@ -32,10 +32,11 @@ TEST(RestartScheduleTest, OtherProgramsRenamesAreKeptAndOursGoAsAWhole) {
   SetRegistryValue(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY, kList.name, REG_MULTI_SZ,
                    others.data(), static_cast<DWORD>(others.size() * sizeof(wchar_t)));
   const BootRenames ours{L"\\\\?\\D:\\r\\", {L"x", L"y"}, L".new"};
+  const std::vector<std::wstring> own{L"x.new", L"y.new"};
 
   // Scheduled twice, listed once.
-  ASSERT_FALSE(ScheduleRenames(kList, ours));
-  ASSERT_FALSE(ScheduleRenames(kList, ours));
+  ASSERT_FALSE(ScheduleRenames(kList, ours, own));
+  ASSERT_FALSE(ScheduleRenames(kList, ours, own));
   EXPECT_EQ(ReadList(), List({L"\\??\\C:\\a.tmp", L"!\\??\\C:\\a.dll", L"\\??\\C:\\b.tmp", L"",
                               L"\\??\\D:\\r\\x.new", L"!\\??\\D:\\r\\x", L"\\??\\D:\\r\\y.new",
                               L"!\\??\\D:\\r\\y"}));
@@ -43,8 +44,7 @@ TEST(RestartScheduleTest, OtherProgramsRenamesAreKeptAndOursGoAsAWhole) {
   ASSERT_FALSE(CountScheduled(kList, ours, count));
   EXPECT_EQ(count, 2u);
 
-  const BootRenames none{ours.folder, {}, L".new"};
-  ASSERT_FALSE(ScheduleRenames(kList, none, {L"x.new", L"y.new"}));
+  ASSERT_FALSE(TakeBack(kList, ours.folder, own));
   EXPECT_EQ(ReadList(), others);
   ASSERT_FALSE(CountScheduled(kList, ours, count));
   EXPECT_EQ(count, 0u);
@@ -52,11 +52,11 @@ TEST(RestartScheduleTest, OtherProgramsRenamesAreKeptAndOursGoAsAWhole) {
   // With nothing else in it, the list goes; a network path cannot be scheduled at all.
   DeleteRegistryKey(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY);
   SetRegistryValue(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY, L"other", REG_SZ, L"", 2);
-  ASSERT_FALSE(ScheduleRenames(kList, ours));
-  ASSERT_FALSE(ScheduleRenames(kList, none, {L"x.new", L"y.new"}));
+  ASSERT_FALSE(ScheduleRenames(kList, ours, own));
+  ASSERT_FALSE(TakeBack(kList, ours.folder, own));
   EXPECT_EQ(ReadList(), L"(none)");
-  EXPECT_TRUE(ScheduleRenames(kList, {L"\\\\?\\UNC\\s\\r\\", {L"x"}, L".new"}));
-  EXPECT_FALSE(ScheduleRenames(kList, {L"\\\\?\\UNC\\s\\r\\", {}, L".new"}, {L"x.new"}));
+  EXPECT_TRUE(ScheduleRenames(kList, {L"\\\\?\\UNC\\s\\r\\", {L"x"}, L".new"}, own));
+  EXPECT_FALSE(TakeBack(kList, L"\\\\?\\UNC\\s\\r\\", own));
   DeleteRegistryKey(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY);
 }
 

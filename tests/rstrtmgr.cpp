@@ -1,7 +1,9 @@
 // A stand-in for Windows' Restart Manager (rstrtmgr.dll), which Wine provides only as stubs
-// that name nobody. It names one application as holding whatever file is registered: the one
-// ORVEX_TEST_HOLDER names ("NAME|PROCESS-ID") in the environment of the process that loads it,
-// or "a planted DLL" when it was loaded from anywhere but the system folder.
+// that name nobody. It names one application, registered to be reopened, as holding whatever
+// file is registered: the one ORVEX_TEST_HOLDER names ("NAME|PROCESS-ID") in the environment of
+// the process that loads it, or "a planted DLL" when it was loaded from anywhere but the system
+// folder. Asked to shut it down, it ends that process, as one that agrees to close; asked to
+// restart it, it creates the file ORVEX_TEST_REOPENED names.
 #include <windows.h>
 
 #include <restartmanager.h>
@@ -23,6 +25,17 @@ DWORD WINAPI RmRegisterResources(DWORD, UINT, LPCWSTR[], UINT, RM_UNIQUE_PROCESS
   return ERROR_SUCCESS;
 }
 
+namespace {
+
+DWORD HolderProcess() {
+  wchar_t holder[300] = {};
+  GetEnvironmentVariableW(L"ORVEX_TEST_HOLDER", holder, 300);
+  const wchar_t* separator = wcschr(holder, L'|');
+  return separator ? wcstoul(separator + 1, nullptr, 10) : 0;
+}
+
+}  // namespace
+
 DWORD WINAPI RmGetList(DWORD, UINT* needed, UINT* count, RM_PROCESS_INFO apps[], LPDWORD reasons) {
   wchar_t holder[300];
   const DWORD size = GetEnvironmentVariableW(L"ORVEX_TEST_HOLDER", holder, 300);
@@ -32,6 +45,7 @@ DWORD WINAPI RmGetList(DWORD, UINT* needed, UINT* count, RM_PROCESS_INFO apps[],
   *count = *needed;
   if (*needed == 0) return ERROR_SUCCESS;
   ZeroMemory(&apps[0], sizeof apps[0]);
+  apps[0].bRestartable = TRUE;
   wchar_t* separator = wcschr(holder, L'|');
   if (separator != nullptr) {
     *separator = L'\0';
@@ -44,6 +58,21 @@ DWORD WINAPI RmGetList(DWORD, UINT* needed, UINT* count, RM_PROCESS_INFO apps[],
   GetSystemDirectoryW(system, MAX_PATH);
   lstrcpynW(apps[0].strAppName, lstrcmpiW(module, system) == 0 ? holder : L"a planted DLL",
             CCH_RM_MAX_APP_NAME + 1);
+  return ERROR_SUCCESS;
+}
+
+DWORD WINAPI RmShutdown(DWORD, ULONG, RM_WRITE_STATUS_CALLBACK) {
+  const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, HolderProcess());
+  TerminateProcess(process, 0);
+  WaitForSingleObject(process, 10'000);
+  CloseHandle(process);
+  return ERROR_SUCCESS;
+}
+
+DWORD WINAPI RmRestart(DWORD, DWORD, RM_WRITE_STATUS_CALLBACK) {
+  wchar_t record[MAX_PATH] = {};
+  GetEnvironmentVariableW(L"ORVEX_TEST_REOPENED", record, MAX_PATH);
+  CloseHandle(CreateFileW(record, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   return ERROR_SUCCESS;
 }
 

@@ -10,11 +10,6 @@ int exit_status = 0;
 
 BOOL WINAPI EndWithStatus(DWORD) { ExitProcess(static_cast<UINT>(exit_status)); }
 
-bool IsConsole(DWORD which) {
-  DWORD mode = 0;
-  return GetConsoleMode(GetStdHandle(which), &mode) != FALSE;
-}
-
 // Whether the process that started this one is named explorer.exe.
 bool ParentIsExplorer() {
   const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
@@ -41,6 +36,11 @@ bool IsModifier(WORD key) {
 
 }  // namespace
 
+bool IsConsole(DWORD which) {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(which), &mode) != FALSE;
+}
+
 void PrintLine(DWORD which, const std::wstring& line) {
   const std::wstring text = line + L"\r\n";
   const HANDLE stream = GetStdHandle(which);
@@ -62,7 +62,7 @@ bool StartedFromExplorer() {
          ParentIsExplorer();
 }
 
-void WaitForKey(const std::wstring& prompt, int status) {
+WORD WaitForKey(const std::wstring& prompt, int status) {
   exit_status = status;
   SetConsoleCtrlHandler(EndWithStatus, TRUE);
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
@@ -71,9 +71,12 @@ void WaitForKey(const std::wstring& prompt, int status) {
   PrintLine(STD_OUTPUT_HANDLE, prompt);
   INPUT_RECORD record;
   DWORD read = 0;
+  constexpr DWORD kCtrlOrAlt =
+      LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED | LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED;
   while (ReadConsoleInputW(input, &record, 1, &read) && read == 1) {
-    if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown &&
-        !IsModifier(record.Event.KeyEvent.wVirtualKeyCode))
-      return;
+    const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+    if (record.EventType == KEY_EVENT && key.bKeyDown && !IsModifier(key.wVirtualKeyCode))
+      return key.dwControlKeyState & kCtrlOrAlt ? 0 : key.wVirtualKeyCode;
   }
+  return 0;
 }

@@ -6,6 +6,9 @@
 
 #include <string>
 
+// Whether the standard stream `which` is a console.
+bool IsConsole(DWORD which);
+
 // Writes `line` and a line break to the standard stream `which` (STD_OUTPUT_HANDLE or
 // STD_ERROR_HANDLE): to a console as UTF-16, whatever its code page; to a file or pipe as
 // UTF-8.
@@ -19,7 +22,8 @@ void PrintLine(DWORD which, const std::wstring& line);
 // is not Explorer. Ask at start-up, while the parent is surely still there.
 bool StartedFromExplorer();
 
-// Shows `prompt` and returns once a key is pressed (a modifier key alone does not count), or at
-// once when the console cannot be read. Closing the window instead ends the program with
-// `status`, as if the key had been pressed.
-void WaitForKey(const std::wstring& prompt, int status);
+// Shows `prompt` and returns once a key is pressed (a modifier key alone does not count): its
+// virtual-key code ('A' to 'Z' for letters, whatever the keyboard's language), or 0 for a key
+// pressed with Ctrl or Alt and when the console cannot be read. Closing the window or Ctrl+C
+// instead ends the program with `status`.
+WORD WaitForKey(const std::wstring& prompt, int status);

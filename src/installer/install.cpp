@@ -54,6 +54,14 @@ InstallResult Ended(InstallState state, Failure cause) {
 
 InstallResult Unchanged(Failure cause) { return Ended(InstallState::kUnchanged, std::move(cause)); }
 
+// A run that stopped while planning, for `cause`, and, where it names one, for the read-only
+// target `read_only_file`: nothing changed.
+InstallResult NotPlanned(Failure cause, std::wstring read_only_file) {
+  InstallResult result = Unchanged(std::move(cause));
+  result.read_only_file = std::move(read_only_file);
+  return result;
+}
+
 void Collect(std::vector<Failure>& problems, std::optional<Failure> failure) {
   if (failure) problems.push_back(std::move(*failure));
 }
@@ -125,10 +133,12 @@ InstallResult Unstage(Failure cause, ResourceFolder& folder, const std::vector<C
 }
 
 // Which targets need writing. A target that already holds its payload is left alone; one
-// that is not a plain file, or is read-only, stops the run before anything changes. One that
-// another program keeps from being read at all has to be written.
+// that is not a plain file, or is read-only, stops the run before anything changes, and
+// `read_only_file` names a read-only one. One that another program keeps from being read at
+// all has to be written.
 std::optional<Failure> PlanChanges(ResourceFolder& folder, const PayloadTable& table,
-                                   HMODULE module, std::vector<Change>& changes) {
+                                   HMODULE module, std::vector<Change>& changes,
+                                   std::wstring& read_only_file) {
   changes.clear();
   for (const PayloadEntry& entry : table) {
     Change change = ChangeFor(entry.file_name);
@@ -150,8 +160,10 @@ std::optional<Failure> PlanChanges(ResourceFolder& folder, const PayloadTable& t
               FileHasDigest(target.handle.get(), path, change.payload.size, entry.digest, same))
         return failure;
       if (same) continue;
-      if (target.read_only)
+      if (target.read_only) {
+        read_only_file = path;
         return Failure{path + L" is read-only, so it was not overwritten", ERROR_ACCESS_DENIED};
+      }
     }
     changes.push_back(std::move(change));
   }
@@ -329,8 +341,9 @@ std::optional<InstallResult> KeepPendingRestart(ResourceFolder& folder, FolderLo
     return Unchanged(std::move(*failure));
   if (scheduled > 0 && scheduled == names.size()) {
     std::vector<Change> changes;
-    if (auto failure = PlanChanges(folder, table, module, changes))
-      return Unchanged(std::move(*failure));
+    std::wstring read_only_file;
+    if (auto failure = PlanChanges(folder, table, module, changes, read_only_file))
+      return NotPlanned(std::move(*failure), std::move(read_only_file));
     std::wstring held_file;
     if (TargetsOf(changes) == names && StagedFilesHold(folder, changes)) {
       std::optional<Failure> failure = OpenTargets(folder, changes, held_file);
@@ -342,8 +355,7 @@ std::optional<InstallResult> KeepPendingRestart(ResourceFolder& folder, FolderLo
     }
   }
   if (scheduled > 0) {
-    if (auto failure = ScheduleRenames(settings.restart_renames, BootRenamesOf(folder, {}),
-                                       WorkingNames(table)))
+    if (auto failure = TakeBack(settings.restart_renames, folder.final_path, WorkingNames(table)))
       return Unchanged(std::move(*failure));
   }
   if (auto failure = lock.Record({})) return Unchanged(std::move(*failure));
@@ -362,8 +374,8 @@ InstallResult Install(ResourceFolder& folder, FolderLock& lock, const PayloadTab
   if (auto failure = CheckPayloads(changes)) return Unchanged(std::move(*failure));
   // The restart carries out its list by name, whatever file has the name by then: a removal an
   // earlier run scheduled must not meet a file this run stages, or an old one it moves aside.
-  if (auto failure = ScheduleRenames(settings.restart_renames, BootRenamesOf(folder, {}),
-                                     NamesToCreate(changes, leftovers)))
+  if (auto failure =
+          TakeBack(settings.restart_renames, folder.final_path, NamesToCreate(changes, leftovers)))
     return Unchanged(std::move(*failure));
 
   size_t staged = 0;
@@ -396,8 +408,9 @@ InstallResult InstallChanges(ResourceFolder& folder, FolderLock& lock, const Pay
                              HMODULE module, const InstallSettings& settings,
                              Leftovers& leftovers) {
   std::vector<Change> changes;
-  if (auto failure = PlanChanges(folder, table, module, changes))
-    return Unchanged(std::move(*failure));
+  std::wstring read_only_file;
+  if (auto failure = PlanChanges(folder, table, module, changes, read_only_file))
+    return NotPlanned(std::move(*failure), std::move(read_only_file));
   std::wstring held_file;
   InstallResult result = Install(folder, lock, table, changes, settings, leftovers, held_file);
   result.held_file = std::move(held_file);

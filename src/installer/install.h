@@ -36,6 +36,8 @@ struct InstallResult {
   std::uint64_t bytes_needed = 0;
   // The file another program holds, where that is why the run did not install at once.
   std::wstring held_file;
+  // The read-only target that refused the run, where that is why it failed.
+  std::wstring read_only_file;
 };
 
 // How long a run waits, and where it schedules work for the next restart. Tests narrow these.

@@ -21,11 +21,11 @@ std::wstring AsShown(std::wstring message, const std::wstring& used, const std::
   return message;
 }
 
-// Who holds the file in use, where Windows can tell: named in the line that says it is in use,
-// the first.
-std::vector<Holder> NameHolders(InstallResult& result) {
-  if (result.held_file.empty()) return {};
-  std::vector<Holder> holders = HoldersOf(DisplayPath(result.held_file));
+// Who holds the file in use, `held_file`, where Windows can tell: named in the line that says
+// it is in use, the first.
+std::vector<Holder> NameHolders(InstallResult& result, const std::wstring& held_file) {
+  if (held_file.empty()) return {};
+  std::vector<Holder> holders = HoldersOf(held_file);
   if (!holders.empty()) result.problems.front().what += L"; " + InUseBy(holders);
   return holders;
 }
@@ -67,11 +67,13 @@ ExitCode ExitCodeOf(const InstallResult& result) {
   }
 }
 
-int RunInstaller() {
+RunOutcome RunInstaller() {
+  RunOutcome outcome;
   const std::wstring shown = GetOcrResourceDirectory(kOcrResourceSubdir);
   if (shown.empty()) {
     PrintLine(STD_OUTPUT_HANDLE, kNotInstalledMessage);
-    return kExitHostNotInstalled;
+    outcome.status = kExitHostNotInstalled;
+    return outcome;
   }
   const std::wstring directory = ExtendedLengthPath(shown);
   const auto print = [&](const std::wstring& message) {
@@ -80,8 +82,9 @@ int RunInstaller() {
 
   InstallResult result = InstallPayloads(directory, BuildPayloadTable(), GetModuleHandleW(nullptr));
   const ExitCode status = ExitCodeOf(result);
-  std::vector<Holder> holders;
-  if (status == kExitRestartRequired || status == kExitFileInUse) holders = NameHolders(result);
+  Circumstances circumstances;
+  outcome.held_file = DisplayPath(result.held_file);
+  if (FoundInUse(status)) circumstances.holders = NameHolders(result, outcome.held_file);
   if (status == kExitInstalled || status == kExitRestartRequired) {
     for (const Failure& problem : result.problems) print(L"warning: " + Describe(problem));
     PrintLine(STD_OUTPUT_HANDLE, status == kExitInstalled ? kCompletedMessage : kRestartMessage);
@@ -93,8 +96,12 @@ int RunInstaller() {
                     L" could not be fully restored; run the installer again to restore it");
   }
   // What a person can do about it, after the lines that say what happened.
-  const std::wstring next = NextStep(status, holders, result.bytes_needed,
-                                     status == kExitDiskFull ? DriveOf(directory) : L"");
+  circumstances.bytes = result.bytes_needed;
+  circumstances.place = status == kExitDiskFull ? DriveOf(directory) : directory;
+  circumstances.read_only_file = std::move(result.read_only_file);
+  const std::wstring next = NextStep(status, circumstances);
   if (!next.empty()) print(next);
-  return status;
+  outcome.status = status;
+  outcome.holders = std::move(circumstances.holders);
+  return outcome;
 }

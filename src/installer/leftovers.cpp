@@ -55,9 +55,7 @@ Failure StillThere(const ResourceFolder& folder, const std::wstring& name) {
 
 // The last look at the folder could not be made, for `reason`.
 void NotConfirmed(Leftovers& leftovers, const Failure& reason) {
-  leftovers.Warn(
-      {L"could not look again for working files left after the installation: " + Describe(reason),
-       0});
+  leftovers.Warn({L"could not look again for working files left over: " + Describe(reason), 0});
 }
 
 }  // namespace
@@ -116,7 +114,7 @@ void RemoveLeftovers(ResourceFolder& folder, const PayloadTable& table, Leftover
 
 BootRenames BootRenamesOf(const ResourceFolder& folder, std::vector<std::wstring> names,
                           std::vector<std::wstring> removals) {
-  return {folder.final_path + L"\\", std::move(names), kStagedSuffix, std::move(removals)};
+  return {folder.final_path, std::move(names), kStagedSuffix, std::move(removals)};
 }
 
 // A removal the system accepted can still fail to happen: Wine removes a file only when its

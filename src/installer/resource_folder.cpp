@@ -27,19 +27,22 @@ using LastStatusFunction = LONG(WINAPI*)();
 const LastStatusFunction kLastStatus = reinterpret_cast<LastStatusFunction>(
     reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetLastNtStatus")));
 
-// Tries `attempt` (true on success, the error left for LastSystemError otherwise) again and
-// again until it succeeds, fails for a reason `held_for_now` does not put down to a holder, or
-// the folder's wait for holders is spent; returns the last error, if any. A holder that
-// outlasts the wait makes it a file in use: an access denial behind which the system says the
-// file is being deleted or is mapped must not read as a lack of rights. Nothing waits, and no
-// call is added, when nobody holds anything.
-template <typename Attempt, typename Judge>
-std::optional<SystemError> Patiently(ResourceFolder& folder, Attempt attempt, Judge held_for_now) {
+// Tries `attempt(attempt_context)` (true on success, the error left for LastSystemError
+// otherwise) again and again until it succeeds, fails for a reason `held_for_now` does not put
+// down to a holder, or the folder's wait for holders is spent; returns the last error, if any. A
+// holder that outlasts the wait makes it a file in use: an access denial behind which the system
+// says the file is being deleted or is mapped must not read as a lack of rights. Nothing waits,
+// and no call is added, when nobody holds anything. One loop for every step that waits, which
+// Patiently below hands its step to.
+std::optional<SystemError> Retry(ResourceFolder& folder, bool (*attempt)(const void*),
+                                 const void* attempt_context,
+                                 bool (*held_for_now)(const SystemError&, const void*),
+                                 const void* judge_context) {
   for (DWORD pause = kFirstPauseMilliseconds;;
        pause = std::min(2 * pause, kLongestPauseMilliseconds)) {
-    if (attempt()) return std::nullopt;
+    if (attempt(attempt_context)) return std::nullopt;
     SystemError error = LastSystemError();
-    if (!held_for_now(error)) return error;
+    if (!held_for_now(error, judge_context)) return error;
     if (folder.holder_wait_ms == 0) {
       if (!IsInUse(error.code))
         error.code =
@@ -52,9 +55,21 @@ std::optional<SystemError> Patiently(ResourceFolder& folder, Attempt attempt, Ju
   }
 }
 
+// Retry, for `attempt` and `held_for_now` of any callable type.
+template <typename Attempt, typename Judge>
+std::optional<SystemError> Patiently(ResourceFolder& folder, const Attempt& attempt,
+                                     const Judge& held_for_now) {
+  return Retry(
+      folder, [](const void* step) { return (*static_cast<const Attempt*>(step))(); }, &attempt,
+      [](const SystemError& error, const void* judge) {
+        return (*static_cast<const Judge*>(judge))(error);
+      },
+      &held_for_now);
+}
+
 template <typename Attempt>
-std::optional<SystemError> Patiently(ResourceFolder& folder, Attempt attempt) {
-  return Patiently(folder, attempt, HeldForNow);
+std::optional<SystemError> Patiently(ResourceFolder& folder, const Attempt& attempt) {
+  return Patiently(folder, attempt, [](const SystemError& error) { return HeldForNow(error); });
 }
 
 std::wstring FinalPath(HANDLE handle) {
@@ -78,7 +93,7 @@ EntryKind KindOf(const ResourceFolder& folder, const std::wstring& name, HANDLE 
   const EntryKind kind = KindOfAttributes(tag.FileAttributes, tag.ReparseTag);
   if (kind != EntryKind::kFile) return kind;
   if (GetFileType(handle) != FILE_TYPE_DISK) return EntryKind::kDevice;
-  if (!folder.final_path.empty() && !SameName(FinalPath(handle), folder.final_path + L"\\" + name))
+  if (!folder.final_path.empty() && !SameName(FinalPath(handle), folder.final_path + name))
     return EntryKind::kLink;
   return EntryKind::kFile;
 }
@@ -98,7 +113,7 @@ std::optional<Failure> OpenResourceFolder(const std::wstring& path, ResourceFold
   if ((tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
     return Failure{L"could not find the resource folder " + path, ERROR_DIRECTORY};
   folder.final_path = FinalPath(folder.handle.get());
-  if (!folder.final_path.empty() && folder.final_path.back() == L'\\') folder.final_path.pop_back();
+  if (!folder.final_path.empty() && folder.final_path.back() != L'\\') folder.final_path += L'\\';
   return std::nullopt;
 }
 
@@ -193,20 +208,22 @@ std::optional<Failure> ClassifyEntry(const ResourceFolder& folder, const std::ws
 std::optional<Failure> ReadThroughFilter(ResourceFolder& folder, const std::wstring& name,
                                          Entry& entry) {
   if (!entry.behind_filter) return std::nullopt;
-  // Opened by name, it may be another file by now: only the one judged may be read. A failure
-  // here is one of the filter's (a placeholder whose data is not on this computer, say).
+  // A failure here is one of the filter's (a placeholder whose data is not on this computer,
+  // say). Opened by name, it may be another file by now: only the one judged may be read.
   const std::wstring path = folder.path + name;
   UniqueHandle content(CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   BY_HANDLE_FILE_INFORMATION judged{};
   BY_HANDLE_FILE_INFORMATION opened{};
-  if (!content || !GetFileInformationByHandle(entry.handle.get(), &judged) ||
-      !GetFileInformationByHandle(content.get(), &opened))
-    return Failure{L"could not read " + path, GetLastError()};
-  if (judged.dwVolumeSerialNumber != opened.dwVolumeSerialNumber ||
-      judged.nFileIndexHigh != opened.nFileIndexHigh ||
-      judged.nFileIndexLow != opened.nFileIndexLow)
-    return Failure{path + L" was replaced by another file while it was being read", 0};
+  DWORD error = content && GetFileInformationByHandle(entry.handle.get(), &judged) &&
+                        GetFileInformationByHandle(content.get(), &opened)
+                    ? ERROR_SUCCESS
+                    : GetLastError();
+  if (!error && (judged.dwVolumeSerialNumber != opened.dwVolumeSerialNumber ||
+                 judged.nFileIndexHigh != opened.nFileIndexHigh ||
+                 judged.nFileIndexLow != opened.nFileIndexLow))
+    error = ERROR_FILE_INVALID;  // "...the opened file is no longer valid."
+  if (error) return Failure{L"could not read " + path, error};
   entry.handle = std::move(content);
   return std::nullopt;
 }

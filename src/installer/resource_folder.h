@@ -23,7 +23,7 @@ inline constexpr DWORD kHolderWaitMilliseconds = 3'000;
 // The folder the installer works in, held open for the run.
 struct ResourceFolder {
   std::wstring path;        // as the installer uses it, ending in a backslash
-  std::wstring final_path;  // as the system resolves it, without the backslash; may be empty
+  std::wstring final_path;  // as the system resolves it, ending in a backslash; may be empty
   UniqueHandle handle;
   DWORD holder_wait_ms = kHolderWaitMilliseconds;  // what is left of the wait for holders
 };

@@ -152,9 +152,7 @@ std::optional<Failure> ScheduleRenames(const RegistryValue& value, const BootRen
   LONG status = ReadList(value, key, list);
   // Without the key there is nothing to take out, and nowhere to schedule.
   if (status == ERROR_FILE_NOT_FOUND && ours.empty()) return std::nullopt;
-  const auto taken_out = [&](size_t at, size_t end) {
-    return SourceIsOneOf(list, at, sources) || IsOneOf(list, at, end, ours);
-  };
+  const auto taken_out = [&](size_t at, size_t) { return SourceIsOneOf(list, at, sources); };
   size_t dropped = 0;
   const std::wstring kept = Without(list, taken_out, dropped) + ours;
   // Opened to be changed only where it changes.
@@ -165,6 +163,11 @@ std::optional<Failure> ScheduleRenames(const RegistryValue& value, const BootRen
   if (status != ERROR_SUCCESS)
     return Failure{ours.empty() ? kListFailure : kScheduleFailure, static_cast<DWORD>(status)};
   return std::nullopt;
+}
+
+std::optional<Failure> TakeBack(const RegistryValue& value, const std::wstring& folder,
+                                const std::vector<std::wstring>& own) {
+  return ScheduleRenames(value, {folder, {}, L""}, own);
 }
 
 std::optional<Failure> CountScheduled(const RegistryValue& value, const BootRenames& renames,

@@ -29,12 +29,17 @@ struct BootRenames {
 
 // Rewrites the list in one write, flushed, so that a run stopped at any point leaves the old list
 // or the new one. Every entry whose source is one of `own` (names in `renames.folder`: the
-// working names only runs of this program use) goes, whoever scheduled it, and so does every
-// entry of `renames`; then `renames` are added, in order, at the end. Everything else stays as
-// it was. A list that this does not change is only read: a user who may not change it (it
+// working names only runs of this program use, every name of `renames` among them) goes,
+// whoever scheduled it; then `renames` are added, in order, at the end. Everything else stays
+// as it was. A list that this does not change is only read: a user who may not change it (it
 // belongs to administrators) is refused only where it has to change, and then nothing changes.
 std::optional<Failure> ScheduleRenames(const RegistryValue& value, const BootRenames& renames,
-                                       const std::vector<std::wstring>& own = {});
+                                       const std::vector<std::wstring>& own);
+
+// Takes every entry whose source is one of `own` (names in `folder`) out of the list, as
+// ScheduleRenames does with nothing to add.
+std::optional<Failure> TakeBack(const RegistryValue& value, const std::wstring& folder,
+                                const std::vector<std::wstring>& own);
 
 // How many of `renames` are scheduled: all of them until the restart, none after it.
 std::optional<Failure> CountScheduled(const RegistryValue& value, const BootRenames& renames,
