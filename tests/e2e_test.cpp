@@ -109,30 +109,18 @@ struct PersonTexts {
 // In a console window, Chinese only where the console's code page (a new console's is the
 // system's OEM one) is of the display's script.
 const PersonTexts& Expected(bool in_a_window = false) {
-  static const PersonTexts kEnglish{L"Press any key to close this window.",
-                                    L"Close Orvex Pro and any other program",
-                                    L"; in use by Orvex Pro (process ",
-                                    L")",
-                                    L"Close Orvex Pro (process ",
-                                    L"key to close this window.",
-                                    L"press R",
-                                    L"press C"};
-  static const PersonTexts kSimplified{L"按任意键关闭此窗口。",
-                                       L"请关闭 Orvex Pro 以及",
-                                       L"; 正由 Orvex Pro（进程 ",
-                                       L"） 使用",
-                                       L"请关闭 Orvex Pro（进程 ",
-                                       L"键关闭此窗口。",
-                                       L"按 R",
-                                       L"按 C"};
-  static const PersonTexts kTraditional{L"按任意鍵關閉此視窗。",
-                                        L"請關閉 Orvex Pro 以及",
-                                        L"; 正由 Orvex Pro（處理程序 ",
-                                        L"） 使用中",
-                                        L"請關閉 Orvex Pro（處理程序 ",
-                                        L"鍵關閉此視窗。",
-                                        L"按 R",
-                                        L"按 C"};
+  // clang-format off
+  static const PersonTexts kEnglish{
+      L"Press any key to close this window.", L"Close Orvex Pro and any other program",
+      L"; in use by Orvex Pro (process ", L")", L"Close Orvex Pro (process ",
+      L"key to close this window.", L"press R", L"press C"};
+  static const PersonTexts kSimplified{
+      L"按任意键关闭此窗口。", L"请关闭 Orvex Pro 以及", L"; 正由 Orvex Pro（进程 ", L"） 使用",
+      L"请关闭 Orvex Pro（进程 ", L"键关闭此窗口。", L"按 R", L"按 C"};
+  static const PersonTexts kTraditional{
+      L"按任意鍵關閉此視窗。", L"請關閉 Orvex Pro 以及", L"; 正由 Orvex Pro（處理程序 ",
+      L"） 使用中", L"請關閉 Orvex Pro（處理程序 ", L"鍵關閉此視窗。", L"按 R", L"按 C"};
+  // clang-format on
   const LANGID display = GetUserDefaultUILanguage();
   const UINT page = GetOEMCP();
   if (display == 0x0804 && (!in_a_window || page == 936)) return kSimplified;
@@ -653,30 +641,14 @@ TEST_F(HostInstalledTest, AFileInUseNamesWhoHoldsItWhereWindowsCanTell) {
 
 // Orvex Pro keeping `file` open while this lives, played by tests/explorer.cpp, and named to the
 // Restart Manager's stand-in (and to the person, who may close it) by ORVEX_TEST_HOLDER.
-class HostProgram {
+class HostProgram : public StandIn {
  public:
-  explicit HostProgram(const std::wstring& file) {
-    const UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, L"orvex-test-host-program"));
-    std::wstring command = L"explorer.exe hold \"" + file + L"\" orvex-test-host-program";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    EXPECT_TRUE(CreateProcessW(TestPath("ORVEX_TEST_EXPLORER").c_str(), command.data(), nullptr,
-                               nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
-    CloseHandle(info.hThread);
-    process_.reset(info.hProcess);
-    EXPECT_EQ(WaitForSingleObject(ready.get(), 10'000), WAIT_OBJECT_0);
+  explicit HostProgram(const std::wstring& file)
+      : StandIn("ORVEX_TEST_EXPLORER", L"hold \"" + file + L"\"") {
     SetEnvironmentVariableW(L"ORVEX_TEST_HOLDER",
-                            (L"Orvex Pro|" + std::to_wstring(info.dwProcessId)).c_str());
+                            (L"Orvex Pro|" + std::to_wstring(process_id())).c_str());
   }
-  ~HostProgram() {
-    TerminateProcess(process_.get(), 0);
-    WaitForSingleObject(process_.get(), 10'000);
-    SetEnvironmentVariableW(L"ORVEX_TEST_HOLDER", nullptr);
-  }
-
- private:
-  UniqueHandle process_;
+  ~HostProgram() { SetEnvironmentVariableW(L"ORVEX_TEST_HOLDER", nullptr); }
 };
 
 // With Orvex Pro keeping a file open, the person who double-clicked the installer finishes the

@@ -85,7 +85,25 @@ void CloseTheHolder() {
   CloseHandle(process);
 }
 
-void WriteTranscript(const wchar_t* transcript, const std::wstring& shown) {
+// Reads the window of `process` as a person would, and presses `key` once it asks a time more
+// than `asked` (closing the holder first where `close_first` says).
+DWORD ActAsThePerson(const PROCESS_INFORMATION& process, const wchar_t* sign,
+                     const std::wstring& prompt, const wchar_t* transcript, size_t asked,
+                     wchar_t key, bool close_first) {
+  FreeConsole();  // any its own starter gave it: only one console can be attached
+  const ULONGLONG start = GetTickCount64();
+  while (GetFileAttributesW(sign) == INVALID_FILE_ATTRIBUTES &&
+         GetTickCount64() - start < kPatienceMs)
+    Sleep(10);
+  std::wstring shown;
+  while (GetTickCount64() - start < kPatienceMs) {
+    if (AttachConsole(process.dwProcessId)) {
+      shown = ScreenText();
+      if (Count(shown, prompt) > asked) break;
+      FreeConsole();
+    }
+    Sleep(50);
+  }
   const int size = WideCharToMultiByte(CP_UTF8, 0, shown.data(), static_cast<int>(shown.size()),
                                        nullptr, 0, nullptr, nullptr);
   std::string utf8(static_cast<size_t>(size), '\0');
@@ -95,41 +113,11 @@ void WriteTranscript(const wchar_t* transcript, const std::wstring& shown) {
   DWORD written = 0;
   WriteFile(file, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
   CloseHandle(file);
-}
-
-// Reads the window of `process` as a person would, and presses each of `keys` once it asks.
-DWORD ActAsThePerson(const PROCESS_INFORMATION& process, const wchar_t* sign,
-                     const std::wstring& prompt, const wchar_t* transcript,
-                     const std::wstring& keys) {
-  FreeConsole();  // any its own starter gave it: only one console can be attached
-  const ULONGLONG start = GetTickCount64();
-  while (GetFileAttributesW(sign) == INVALID_FILE_ATTRIBUTES &&
-         GetTickCount64() - start < kPatienceMs)
-    Sleep(10);
-  size_t asked = 0;
-  bool close_first = false;
-  for (wchar_t key : keys) {
-    if (key == L'!') {
-      close_first = true;
-      continue;
-    }
-    std::wstring shown;
-    for (ULONGLONG since = GetTickCount64(); GetTickCount64() - since < kPatienceMs; Sleep(50)) {
-      if (AttachConsole(process.dwProcessId)) {
-        shown = ScreenText();
-        if (Count(shown, prompt) > asked) break;
-        FreeConsole();
-      }
-    }
-    ++asked;
-    WriteTranscript(transcript, shown);
-    // Still there a moment after the prompt: it waits for the key.
-    if (WaitForSingleObject(process.hProcess, 500) == WAIT_OBJECT_0) return kDidNotWait;
-    if (close_first) CloseTheHolder();
-    close_first = false;
-    PressKey(key);
-    FreeConsole();
-  }
+  // Still there a moment after the prompt: it waits for the key.
+  if (WaitForSingleObject(process.hProcess, 500) == WAIT_OBJECT_0) return kDidNotWait;
+  if (close_first) CloseTheHolder();
+  PressKey(key);
+  FreeConsole();
   return 0;
 }
 
@@ -168,9 +156,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
                       nullptr, nullptr, &startup, &process))
     return 3;
   if (mode == L"person") {
-    if (const DWORD failed =
-            ActAsThePerson(process, argv[3], argv[4], argv[5], count > 6 ? argv[6] : L"\r"))
-      return failed;
+    const std::wstring keys = count > 6 ? argv[6] : L"\r";
+    for (size_t at = 0, asked = 0; at < keys.size(); ++at, ++asked) {
+      const bool close_first = keys[at] == L'!' && ++at < keys.size();
+      if (const DWORD failed =
+              ActAsThePerson(process, argv[3], argv[4], argv[5], asked, keys[at], close_first))
+        return failed;
+    }
   }
   if (WaitForSingleObject(process.hProcess, kPatienceMs) != WAIT_OBJECT_0) {
     TerminateProcess(process.hProcess, kKeptWaiting);

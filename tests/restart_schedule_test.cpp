@@ -24,13 +24,18 @@ std::wstring ReadList() {
   return list;
 }
 
+// The restart carries the list out by name: whatever was scheduled for one of the folder's
+// working names (in whatever case) goes whenever a run writes the list, and nothing else does.
 TEST(RestartScheduleTest, OtherProgramsRenamesAreKeptAndOursGoAsAWhole) {
   DeleteRegistryKey(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY);
-  // Another program's rename, and a deletion, whose destination is empty.
-  const std::wstring others =
-      List({L"\\??\\C:\\a.tmp", L"!\\??\\C:\\a.dll", L"\\??\\C:\\b.tmp", L""});
+  // Another program's rename, and a deletion, whose destination is empty; a deletion of a name
+  // that is no working name of ours; and an earlier deletion of one that is.
+  const std::wstring others = List({L"\\??\\C:\\a.tmp", L"!\\??\\C:\\a.dll", L"\\??\\C:\\b.tmp",
+                                    L"", L"\\??\\D:\\r\\z.old", L""});
+  const std::wstring earlier =
+      others.substr(0, others.size() - 1) + List({L"\\??\\D:\\R\\X.NEW", L""});
   SetRegistryValue(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY, kList.name, REG_MULTI_SZ,
-                   others.data(), static_cast<DWORD>(others.size() * sizeof(wchar_t)));
+                   earlier.data(), static_cast<DWORD>(earlier.size() * sizeof(wchar_t)));
   const BootRenames ours{L"\\\\?\\D:\\r\\", {L"x", L"y"}, L".new"};
   const std::vector<std::wstring> own{L"x.new", L"y.new"};
 
@@ -38,8 +43,8 @@ TEST(RestartScheduleTest, OtherProgramsRenamesAreKeptAndOursGoAsAWhole) {
   ASSERT_FALSE(ScheduleRenames(kList, ours, own));
   ASSERT_FALSE(ScheduleRenames(kList, ours, own));
   EXPECT_EQ(ReadList(), List({L"\\??\\C:\\a.tmp", L"!\\??\\C:\\a.dll", L"\\??\\C:\\b.tmp", L"",
-                              L"\\??\\D:\\r\\x.new", L"!\\??\\D:\\r\\x", L"\\??\\D:\\r\\y.new",
-                              L"!\\??\\D:\\r\\y"}));
+                              L"\\??\\D:\\r\\z.old", L"", L"\\??\\D:\\r\\x.new", L"!\\??\\D:\\r\\x",
+                              L"\\??\\D:\\r\\y.new", L"!\\??\\D:\\r\\y"}));
   size_t count = 0;
   ASSERT_FALSE(CountScheduled(kList, ours, count));
   EXPECT_EQ(count, 2u);
@@ -57,39 +62,6 @@ TEST(RestartScheduleTest, OtherProgramsRenamesAreKeptAndOursGoAsAWhole) {
   EXPECT_EQ(ReadList(), L"(none)");
   EXPECT_TRUE(ScheduleRenames(kList, {L"\\\\?\\UNC\\s\\r\\", {L"x"}, L".new"}, own));
   EXPECT_FALSE(TakeBack(kList, L"\\\\?\\UNC\\s\\r\\", own));
-  DeleteRegistryKey(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY);
-}
-
-// The restart carries out the list by name: whatever an earlier run scheduled for one of the
-// folder's working names (in whatever case) goes when a run writes the list, and only that.
-TEST(RestartScheduleTest, EarlierEntriesForTheWorkingNamesAreTakenBack) {
-  const std::wstring earlier =
-      List({L"\\??\\C:\\a.tmp", L"!\\??\\C:\\a.dll", L"\\??\\D:\\R\\X.NEW", L"",
-            L"\\??\\D:\\r\\y.old", L"", L"\\??\\D:\\r\\x.new", L"!\\??\\D:\\r\\x"});
-  struct Row {
-    const char* name;
-    BootRenames renames;
-    std::vector<std::wstring> own;
-    std::wstring after;
-  };
-  const Row rows[] = {
-      {"before staging x",
-       {L"D:\\r\\", {}, L".new"},
-       {L"x.new", L"z.old"},
-       List({L"\\??\\C:\\a.tmp", L"!\\??\\C:\\a.dll", L"\\??\\D:\\r\\y.old", L""})},
-      {"scheduling x",
-       {L"D:\\r\\", {L"x"}, L".new", {L"y.old"}},
-       {L"x.new", L"x.old", L"y.old"},
-       List({L"\\??\\C:\\a.tmp", L"!\\??\\C:\\a.dll", L"\\??\\D:\\r\\y.old", L"",
-             L"\\??\\D:\\r\\x.new", L"!\\??\\D:\\r\\x"})},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    SetRegistryValue(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY, kList.name, REG_MULTI_SZ,
-                     earlier.data(), static_cast<DWORD>(earlier.size() * sizeof(wchar_t)));
-    ASSERT_FALSE(ScheduleRenames(kList, row.renames, row.own));
-    EXPECT_EQ(ReadList(), row.after);
-  }
   DeleteRegistryKey(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY);
 }
 

@@ -39,31 +39,30 @@ std::wstring FixtureFolder(const wchar_t* name) {
   return TestPath("ORVEX_TEST_FIXTURES") + L"\\" + name + L"\\IRIS_OCR\\resources\\";
 }
 
-Scanner::Scanner(const std::wstring& folder) {
+StandIn::StandIn(const char* variable, const std::wstring& arguments) {
   static int started = 0;
-  const std::wstring ready_name = L"orvex-test-scanner-" + std::to_wstring(GetCurrentProcessId()) +
+  const std::wstring ready_name = L"orvex-test-stand-in-" + std::to_wstring(GetCurrentProcessId()) +
                                   L"-" + std::to_wstring(++started);
   const UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str()));
-  const std::wstring exe = TestPath("ORVEX_TEST_SCANNER");
-  // Without its last backslash, which would escape the closing quote.
-  const std::wstring watched = folder.substr(0, folder.find_last_not_of(L'\\') + 1);
-  std::wstring command = L"\"" + exe + L"\" \"" + watched + L"\" " + ready_name;
+  const std::wstring exe = TestPath(variable);
+  std::wstring command = L"\"" + exe + L"\" " + arguments + L" " + ready_name;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
   if (!ready || !CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                 nullptr, &startup, &info))
-    throw std::runtime_error("cannot start the scanner: " + std::to_string(GetLastError()));
+    throw std::runtime_error("cannot start " + Utf8(exe) + ": " + std::to_string(GetLastError()));
   CloseHandle(info.hThread);
   process_.reset(info.hProcess);
+  process_id_ = info.dwProcessId;
   const HANDLE either[] = {ready.get(), process_.get()};
   if (WaitForMultipleObjects(2, either, FALSE, 10'000) != WAIT_OBJECT_0) {
     TerminateProcess(process_.get(), 0);
-    throw std::runtime_error("the scanner did not start watching " + Utf8(folder));
+    throw std::runtime_error(Utf8(command) + " did not get ready");
   }
 }
 
-Scanner::~Scanner() {
+StandIn::~StandIn() {
   TerminateProcess(process_.get(), 0);
   WaitForSingleObject(process_.get(), 10'000);
 }

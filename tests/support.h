@@ -36,17 +36,30 @@ std::wstring TestPath(const char* variable);
 // Each test checks that its condition really holds and is skipped, saying why, when it does not.
 std::wstring FixtureFolder(const wchar_t* name);
 
-// The stand-in for an on-access scanner (tests/scanner.cpp), watching `folder` while this
-// lives: it holds each file that appears, is renamed in or is written for 40 to 250 ms.
-class Scanner {
+// A stand-in program of the tests' that the build names in `variable`, running while this
+// lives: started with `arguments` and then the name of an event it signals once it is ready, and
+// waited for until it is.
+class StandIn {
  public:
-  explicit Scanner(const std::wstring& folder);
-  ~Scanner();
-  Scanner(const Scanner&) = delete;
-  Scanner& operator=(const Scanner&) = delete;
+  StandIn(const char* variable, const std::wstring& arguments);
+  ~StandIn();
+  StandIn(const StandIn&) = delete;
+  StandIn& operator=(const StandIn&) = delete;
+  DWORD process_id() const { return process_id_; }
 
  private:
   UniqueHandle process_;
+  DWORD process_id_ = 0;
+};
+
+// The stand-in for an on-access scanner (tests/scanner.cpp), watching `folder` while this
+// lives: it holds each file that appears, is renamed in or is written for 40 to 250 ms.
+class Scanner : public StandIn {
+ public:
+  // Without its last backslash, which would escape the closing quote.
+  explicit Scanner(const std::wstring& folder)
+      : StandIn("ORVEX_TEST_SCANNER",
+                L"\"" + folder.substr(0, folder.find_last_not_of(L'\\') + 1) + L"\"") {}
 };
 
 std::string ReadBytes(const fs::path& path);
