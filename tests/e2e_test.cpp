@@ -341,6 +341,7 @@ class RestartTest : public InstallerTest {
     EXPECT_EQ(outcome.out, "installation will be completed when the computer restarts\r\n");
     EXPECT_NE(outcome.err.find(Utf8(Shown() + L"latin.ocr")), std::string::npos);
     EXPECT_NE(outcome.err.find("Restart the computer to finish"), std::string::npos);
+    EXPECT_EQ(outcome.err.find("press R"), std::string::npos);  // nobody to press it
     EXPECT_NE(ScheduledRenames().find(L"\\??\\" + Resources() + L"latin.ocr.orvex-new"),
               std::wstring::npos);
     // Until the restart the old set stands; the new one waits beside it.
