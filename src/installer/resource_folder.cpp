@@ -247,16 +247,16 @@ std::optional<Failure> ListEntries(const ResourceFolder& folder, const wchar_t* 
   const HANDLE search = FindFirstFileExW((folder.path + pattern).c_str(), FindExInfoBasic, &found,
                                          FindExSearchNameMatch, nullptr, 0);
   DWORD error = GetLastError();
-  if (search == INVALID_HANDLE_VALUE) {
-    if (error == ERROR_FILE_NOT_FOUND) return std::nullopt;
-    return Failure{L"could not list " + folder.path, error};
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      names.push_back(std::wstring(found.cFileName));
+    } while (FindNextFileW(search, &found));
+    error = GetLastError();
+    FindClose(search);
   }
-  do {
-    names.push_back(std::wstring(found.cFileName));
-  } while (FindNextFileW(search, &found));
-  error = GetLastError();
-  FindClose(search);
-  if (error != ERROR_NO_MORE_FILES) return Failure{L"could not list " + folder.path, error};
+  // No match at all, or the end of the matches: the whole folder was looked at.
+  if (error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES)
+    return Failure{L"could not list " + folder.path, error};
   return std::nullopt;
 }
 
