@@ -6,7 +6,8 @@
 #include "host/locator.h"
 #include "host/win32.h"
 #include "installer/catalogue.h"
-#include "installer/folder_lock.h"
+#include "installer/holder_wait.h"
+#include "installer/working_names.h"
 #include "support.h"
 
 namespace {

@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "host/win32.h"
-#include "installer/guidance.h"
+#include "installer/folder_entries.h"
 #include "installer/install.h"
-#include "installer/installer.h"
+#include "installer/working_names.h"
 #include "support.h"
 
 namespace {
@@ -16,7 +16,7 @@ const RegistryValue kRefusedRestartRenames{HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvex
 
 class InstallTest : public ::testing::Test {
  protected:
-  InstallResult Install(const PayloadTable& table = BuildPayloadTable()) {
+  InstallReport Install(const PayloadTable& table = BuildPayloadTable()) {
     return InstallPayloads(dir_.path(), table, GetModuleHandleW(nullptr), settings_);
   }
   void Put(const std::wstring& name, const std::string& bytes) {
@@ -56,8 +56,8 @@ class InstallTest : public ::testing::Test {
 };
 
 TEST_F(InstallTest, FreshFolderReceivesEveryPayloadExactly) {
-  const InstallResult result = Install();
-  EXPECT_EQ(result.state, InstallState::kInstalled);
+  const InstallReport result = Install();
+  EXPECT_EQ(result.outcome, Outcome::kInstalled);
   EXPECT_TRUE(result.problems.empty());
   EXPECT_EQ(Contents(), ExpectedPayloads());
   // Binary content goes through untranslated: lone LF bytes and exact sizes.
@@ -71,25 +71,24 @@ TEST_F(InstallTest, ExistingFilesAreReplacedAndOthersLeftAlone) {
   Put(L"notes.txt", "the user's own file");
   Put(L"schpp.dic.bak", "a backup of the user's");
 
-  EXPECT_EQ(Install().state, InstallState::kInstalled);
+  EXPECT_EQ(Install().outcome, Outcome::kInstalled);
   FolderContents expected = ExpectedPayloads();
   expected[L"notes.txt"] = "the user's own file";
   expected[L"schpp.dic.bak"] = "a backup of the user's";
   EXPECT_EQ(Contents(), expected);
 
   // A second run leaves the same files.
-  EXPECT_EQ(Install().state, InstallState::kInstalled);
+  EXPECT_EQ(Install().outcome, Outcome::kInstalled);
   EXPECT_EQ(Contents(), expected);
 }
 
 TEST_F(InstallTest, MissingFolderIsReportedAndNotCreated) {
   const std::wstring missing = dir_.path() + L"absent\\";
-  const InstallResult result =
+  const InstallReport result =
       InstallPayloads(missing, BuildPayloadTable(), GetModuleHandleW(nullptr));
-  EXPECT_EQ(result.state, InstallState::kUnchanged);
+  EXPECT_EQ(result.outcome, Outcome::kFailed);
   ASSERT_EQ(result.problems.size(), 1u);
   EXPECT_NE(result.problems[0].what.find(missing), std::wstring::npos);
-  EXPECT_EQ(ExitCodeFor(result.problems[0].code), kExitFailed);
   EXPECT_FALSE(fs::exists(missing));
 }
 
@@ -104,14 +103,15 @@ TEST_F(InstallTest, FileKeptInUseWithoutARestartToWaitForLeavesTheFolderAsItWas)
   {
     UniqueHandle held = Hold(L"schpp.dic");
     const ULONGLONG start = GetTickCount64();
-    const InstallResult result = Install();
+    const InstallReport result = Install();
     // The README's bound on what waiting for holders may add to a run.
     EXPECT_LT(GetTickCount64() - start, 10'000u);
-    EXPECT_EQ(result.state, InstallState::kUnchanged);
+    EXPECT_EQ(result.outcome, Outcome::kInUse);
+    EXPECT_TRUE(result.restored);
     ASSERT_EQ(result.problems.size(), 2u);
     EXPECT_EQ(result.problems[0].code, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_NE(result.problems[0].what.find(dir_.path() + L"schpp.dic"), std::wstring::npos);
-    EXPECT_EQ(ExitCodeFor(result.problems[0].code), kExitFileInUse);
+    EXPECT_EQ(result.held_file, dir_.path() + L"schpp.dic");
     EXPECT_NE(result.problems[1].what.find(L"could not schedule"), std::wstring::npos);
   }
   EXPECT_EQ(Contents(), before);
@@ -123,16 +123,15 @@ TEST_F(InstallTest, PayloadMissingFromTheImageIsAFailure) {
   PayloadTable table = BuildPayloadTable();
   table.push_back({109, L"extra.dic"});
 
-  const InstallResult result = Install(table);
-  EXPECT_EQ(result.state, InstallState::kUnchanged);
+  const InstallReport result = Install(table);
+  EXPECT_EQ(result.outcome, Outcome::kFailed);
   ASSERT_EQ(result.problems.size(), 1u);
   EXPECT_EQ(result.problems[0].code, static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
-  EXPECT_EQ(ExitCodeFor(result.problems[0].code), kExitFailed);
   EXPECT_EQ(Contents(), before);
 }
 
 TEST_F(InstallTest, RepeatRunLeavesMatchingFilesAlone) {
-  ASSERT_EQ(Install().state, InstallState::kInstalled);
+  ASSERT_EQ(Install().outcome, Outcome::kInstalled);
   std::string damaged = ExpectedPayloads().at(L"schpp.dic");
   damaged[damaged.size() / 2] ^= 1;  // same size, one bit off
   Put(L"schpp.dic", damaged);
@@ -142,8 +141,8 @@ TEST_F(InstallTest, RepeatRunLeavesMatchingFilesAlone) {
     UniqueHandle reader(CreateFileW((dir_.path() + L"schclas.dic").c_str(), GENERIC_READ,
                                     FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(reader);
-    const InstallResult result = Install();
-    EXPECT_EQ(result.state, InstallState::kInstalled);
+    const InstallReport result = Install();
+    EXPECT_EQ(result.outcome, Outcome::kInstalled);
     EXPECT_TRUE(result.problems.empty());
   }
   EXPECT_EQ(Contents(), ExpectedPayloads());
@@ -164,18 +163,15 @@ TEST_F(InstallTest, RunsTakeTurnsAndAStaleLockDoesNotBlock) {
                                        nullptr, CREATE_ALWAYS, 0, nullptr));
     ASSERT_TRUE(other_run);
     settings_.lock_wait_ms = 300;
-    const InstallResult result = Install();
-    EXPECT_EQ(result.state, InstallState::kUnchanged);
+    const InstallReport result = Install();
+    EXPECT_EQ(result.outcome, Outcome::kBusy);
     ASSERT_FALSE(result.problems.empty());
-    EXPECT_EQ(ExitCodeOf(result), kExitBusy);
-    // A person is told what to do about it.
-    EXPECT_NE(NextStep(kExitBusy, {}).find(L"Wait for it to finish"), std::wstring::npos);
   }
   // The lock file of a run that died is still there, but nobody holds it.
   FolderContents with_lock = before;
   with_lock[kLockFileName] = "";
   EXPECT_EQ(Contents(), with_lock);
-  EXPECT_EQ(Install().state, InstallState::kInstalled);
+  EXPECT_EQ(Install().outcome, Outcome::kInstalled);
   EXPECT_EQ(Contents(), ExpectedPayloads());
 }
 
@@ -183,23 +179,22 @@ TEST_F(InstallTest, TargetsThatAreNotPlainWritableFilesStopTheRunBeforeAnyChange
   Put(L"schpp.dic", "old post-processing");
   fs::create_directories(dir_.path() + L"eng.ilex\\user data");
   Put(L"eng.ilex\\user data\\notes.txt", "mine");
-  InstallResult result = Install();
-  EXPECT_EQ(result.state, InstallState::kUnchanged);
+  InstallReport result = Install();
+  EXPECT_EQ(result.outcome, Outcome::kFailed);
   ASSERT_EQ(result.problems.size(), 1u);
   EXPECT_NE(result.problems[0].what.find(dir_.path() + L"eng.ilex is a folder"),
             std::wstring::npos);
-  EXPECT_EQ(ExitCodeFor(result.problems[0].code), kExitFailed);
   EXPECT_EQ(ReadBytes(dir_.path() + L"eng.ilex\\user data\\notes.txt"), "mine");
   fs::remove_all(dir_.path() + L"eng.ilex");
 
   const FolderContents before = Contents();
   SetFileAttributesW((dir_.path() + L"schpp.dic").c_str(), FILE_ATTRIBUTE_READONLY);
   result = Install();
-  EXPECT_EQ(result.state, InstallState::kUnchanged);
+  EXPECT_EQ(result.outcome, Outcome::kRefused);
+  EXPECT_EQ(result.read_only_file, dir_.path() + L"schpp.dic");
   ASSERT_EQ(result.problems.size(), 1u);
   EXPECT_NE(result.problems[0].what.find(dir_.path() + L"schpp.dic is read-only"),
             std::wstring::npos);
-  EXPECT_EQ(ExitCodeFor(result.problems[0].code), kExitAccessDenied);
   EXPECT_EQ(Contents(), before);
   SetFileAttributesW((dir_.path() + L"schpp.dic").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
@@ -210,8 +205,8 @@ TEST_F(InstallTest, LitterNeverWedgesLaterRuns) {
   Put(L"eng.ilex.orvex-old", "an old lexicon");
   SetFileAttributesW((dir_.path() + L"eng.ilex.orvex-old").c_str(), FILE_ATTRIBUTE_READONLY);
   fs::create_directories(dir_.path() + L"schpp.dic.orvex-old");
-  InstallResult result = Install();
-  EXPECT_EQ(result.state, InstallState::kInstalled);
+  InstallReport result = Install();
+  EXPECT_EQ(result.outcome, Outcome::kInstalled);
   ASSERT_EQ(result.problems.size(), 1u) << Utf8(Describe(result.problems[0]));
   EXPECT_NE(result.problems[0].what.find(L"schpp.dic.orvex-old is a folder"), std::wstring::npos);
   FolderContents expected = ExpectedPayloads();
@@ -220,14 +215,14 @@ TEST_F(InstallTest, LitterNeverWedgesLaterRuns) {
   Put(L"schpp.dic", "damaged");
   const FolderContents before = Contents();
   result = Install();
-  EXPECT_EQ(result.state, InstallState::kUnchanged);
+  EXPECT_EQ(result.outcome, Outcome::kFailed);
   ASSERT_FALSE(result.problems.empty());
   EXPECT_NE(result.problems[0].what.find(L"schpp.dic.orvex-old is in the way"), std::wstring::npos);
   EXPECT_EQ(Contents(), before);
 
   fs::remove(dir_.path() + L"schpp.dic.orvex-old");
   result = Install();
-  EXPECT_EQ(result.state, InstallState::kInstalled);
+  EXPECT_EQ(result.outcome, Outcome::kInstalled);
   EXPECT_TRUE(result.problems.empty());
   EXPECT_EQ(Contents(), expected);
 }
@@ -246,18 +241,16 @@ TEST_F(InstallTest, AFullDiskWhileSchedulingTheRestartIsAFullDisk) {
   PayloadTable table;  // schparam.dic alone, which the fixture holds an older copy of
   for (const PayloadEntry& entry : BuildPayloadTable())
     if (entry.file_name == L"schparam.dic") table.push_back(entry);
-  InstallResult result;
+  InstallReport result;
   {
     UniqueHandle held(CreateFileW((folder + L"schparam.dic").c_str(), GENERIC_READ, 0, nullptr,
                                   OPEN_EXISTING, 0, nullptr));
     result = InstallPayloads(folder, table, GetModuleHandleW(nullptr), settings_);
   }
   fs::remove(folder + L"filler");
-  EXPECT_EQ(result.state, InstallState::kUnchanged);
+  EXPECT_EQ(result.outcome, Outcome::kDiskFull);
   ASSERT_EQ(result.problems.size(), 2u);
-  EXPECT_EQ(ExitCodeFor(result.problems[0].code), kExitFileInUse);
-  EXPECT_EQ(ExitCodeFor(result.problems[1].code), kExitDiskFull);
-  EXPECT_EQ(ExitCodeOf(result), kExitDiskFull);
+  EXPECT_TRUE(IsInUse(result.problems[0].code));
   EXPECT_EQ(Snapshot(folder), before);
 }
 
@@ -309,8 +302,9 @@ class InterruptedRunTest : public InstallTest {
     {
       UniqueHandle held = Hold(L"notes.txt");  // not a target: it must not matter
       UniqueHandle held_target = Hold(L"schpp.dic");
-      const InstallResult result = Install();
-      EXPECT_EQ(result.state, InstallState::kUnchanged);
+      const InstallReport result = Install();
+      EXPECT_EQ(result.outcome, Outcome::kInUse);
+      EXPECT_TRUE(result.restored);
     }
     return Contents();
   }
@@ -322,7 +316,7 @@ TEST_F(InterruptedRunTest, StoppedWhileStagingIsUndone) {
   Put(L"latin.ocr.orvex-new", "half a fi");
   Put(kLockFileName, "");
   EXPECT_EQ(ResolveThenFail(), before_);
-  EXPECT_EQ(Install().state, InstallState::kInstalled);
+  EXPECT_EQ(Install().outcome, Outcome::kInstalled);
   FolderContents expected = ExpectedPayloads();
   expected[L"notes.txt"] = "mine";
   EXPECT_EQ(Contents(), expected);

@@ -6,19 +6,13 @@
 #include <string>
 #include <string_view>
 
+#include "host/win32.h"
 #include "version.h"
 
 // The host records its installation under its major version, which the installer shares.
 inline constexpr wchar_t kHostSettingsKey[] =
     L"SOFTWARE\\Orvex\\Pro\\" ORVEX_VERSION_MAJOR_TEXT L"\\Settings";
 inline constexpr wchar_t kInstallPathValue[] = L"installpath";
-
-// Where a string value lives: root key, sub-key path and value name.
-struct RegistryValue {
-  HKEY root;
-  const wchar_t* key;
-  const wchar_t* name;
-};
 
 // The host's own record of its installation directory.
 RegistryValue HostInstallPath();

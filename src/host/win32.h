@@ -1,4 +1,5 @@
-// Small helpers over the Win32 API: owners for handles and the record of a failed step.
+// Small helpers over the Win32 API: owners for handles, where a registry value lives, and the
+// record of a failed step.
 #pragma once
 
 #include <windows.h>
@@ -58,6 +59,13 @@ struct KernelHandleTraits {
   static void Close(HANDLE handle) { CloseHandle(handle); }
 };
 using UniqueHandle = UniqueHandleOf<KernelHandleTraits>;
+
+// Where a registry value lives: root key, sub-key path and value name.
+struct RegistryValue {
+  HKEY root;
+  const wchar_t* key;
+  const wchar_t* name;
+};
 
 // One step that went wrong: what was attempted, naming the file, and the system's error code.
 struct Failure {

@@ -1,5 +1,10 @@
 #include "installer/folder_lock.h"
 
+#include "installer/entry_changes.h"
+#include "installer/folder_entries.h"
+#include "installer/holder_wait.h"
+#include "installer/working_names.h"
+
 namespace {
 
 constexpr DWORD kRetryMilliseconds = 50;
@@ -22,7 +27,7 @@ void FolderLock::Release() {
   file_.reset();
 }
 
-std::optional<Failure> FolderLock::Acquire(const ResourceFolder& folder, DWORD wait_ms) {
+std::optional<NotLocked> FolderLock::Acquire(const ResourceFolder& folder, DWORD wait_ms) {
   path_ = folder.path + kLockFileName;
   const ULONGLONG start = GetTickCount64();
   int vanished = 0;
@@ -38,10 +43,9 @@ std::optional<Failure> FolderLock::Acquire(const ResourceFolder& folder, DWORD w
       // Taken, yet not there to open: once is another run removing it, every time is a link
       // that leads nowhere.
       if (error.code == ERROR_FILE_NOT_FOUND && ++vanished == kVanishedTries)
-        return Failure{path_ +
-                           L" is taken by something that cannot be opened, such as a "
-                           L"broken link; remove it",
-                       0};
+        return NotLocked{{path_ + L" is taken by something that cannot be opened, such as a "
+                                  L"broken link; remove it",
+                          0}};
       // A file with another name (a hard link planted here) is not this folder's alone: the
       // record would be written into a file elsewhere. Its name here goes, and a new file is
       // made; the file itself is never written.
@@ -49,10 +53,9 @@ std::optional<Failure> FolderLock::Acquire(const ResourceFolder& folder, DWORD w
         const bool removed = DeleteThroughHandle(file_.get(), false);
         file_.reset();
         if (!removed || ++relinked == kVanishedTries)
-          return Failure{path_ +
-                             L" has another name outside the folder (a hard link) and could "
-                             L"not be removed; remove it",
-                         0};
+          return NotLocked{{path_ + L" has another name outside the folder (a hard link) and "
+                                    L"could not be removed; remove it",
+                            0}};
         continue;
       }
     }
@@ -60,11 +63,13 @@ std::optional<Failure> FolderLock::Acquire(const ResourceFolder& folder, DWORD w
     // Held by another run, or by another program for a moment, or being removed by the run
     // before: worth waiting for. Anything else, a lack of rights above all, is final at once.
     if (error.code != ERROR_FILE_NOT_FOUND && !HeldForNow(error))
-      return Failure{L"could not lock the resource folder with " + path_, error.code};
+      return NotLocked{{L"could not lock the resource folder with " + path_, error.code}};
     if (GetTickCount64() - start >= wait_ms) {
-      return Failure{L"another installation is in progress in " + folder.path +
-                         L" and did not finish within " + DecimalText(wait_ms / 1000) + L" seconds",
-                     kLockBusyCode};
+      return NotLocked{
+          {L"another installation is in progress in " + folder.path +
+               L" and did not finish within " + DecimalText(wait_ms / 1000) + L" seconds",
+           WAIT_TIMEOUT},
+          true};
     }
     Sleep(kRetryMilliseconds);
   }
@@ -75,8 +80,9 @@ std::optional<Failure> FolderLock::Acquire(const ResourceFolder& folder, DWORD w
   std::optional<Failure> failure = ClassifyEntry(folder, kLockFileName, entry);
   if (!failure && entry.kind != EntryKind::kFile)
     failure = Failure{path_ + L" " + KindText(entry.kind) + L"; remove it", 0};
-  if (!failure) file_ = std::move(entry.handle);
-  return failure;
+  if (failure) return NotLocked{std::move(*failure)};
+  file_ = std::move(entry.handle);
+  return std::nullopt;
 }
 
 std::optional<Failure> FolderLock::ReadRecord(RunRecord& record) const {

@@ -12,13 +12,15 @@
 #include "host/win32.h"
 #include "installer/resource_folder.h"
 
-inline constexpr wchar_t kLockFileName[] = L"orvex-install.lock";
-
 // How long a run waits for another one on the same folder before giving up.
 inline constexpr DWORD kLockWaitMilliseconds = 60'000;
 
-// Error code of a lock that stayed taken for the whole wait.
-inline constexpr DWORD kLockBusyCode = WAIT_TIMEOUT;
+// Why the lock was not taken, and whether that is because another run kept it for the whole
+// wait.
+struct NotLocked {
+  Failure failure;
+  bool busy = false;
+};
 
 // What a run leaves in the lock file for the runs after it.
 struct RunRecord {
@@ -39,7 +41,7 @@ class FolderLock {
   ~FolderLock() { Release(); }
 
   // Waits up to `wait_ms` for the lock; a lock file left by a dead run does not block.
-  std::optional<Failure> Acquire(const ResourceFolder& folder, DWORD wait_ms);
+  std::optional<NotLocked> Acquire(const ResourceFolder& folder, DWORD wait_ms);
   // Lets the next run in; the file goes unless something is recorded in it.
   void Release();
 

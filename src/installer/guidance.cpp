@@ -1,10 +1,7 @@
 #include "installer/guidance.h"
 
-#include <cstring>
-
 #include "host/win32.h"
-#include "installer/console.h"
-#include "installer/installer.h"
+#include "version.h"
 
 namespace {
 
@@ -28,127 +25,75 @@ enum Phrase {
   kListSeparator,
 };
 
-enum Language { kEnglish, kSimplifiedChinese, kTraditionalChinese };
-
-// A phrase in each language the program speaks. English is all ASCII, and kept in single bytes:
-// half the room, in an image kept small.
+// A phrase in each language the program speaks, in the order of Language.
 struct Text {
-  const char* english;
-  const wchar_t* chinese[2];  // Simplified, Traditional
+  const wchar_t* in[3];
 };
 
 // Every text a person reads, by phrase, in each language the program speaks, side by side:
 // English, Simplified Chinese, Traditional Chinese, in the words Windows itself uses in each.
 // "%1" and "%2" stand for what the program fills in, in whatever order a language needs. A
-// further language is one more column here and one more case in LanguageOfTheDisplay and
-// LanguageFor.
+// further language is one more column here and one more case in ChooseLanguage.
 // clang-format off
 constexpr Text kTexts[] = {
-  {"Press any key to close this window.",
-   {L"按任意键关闭此窗口。",
-    L"按任意鍵關閉此視窗。"}},
-  {"Close %1, then press R to try again.",
-   {L"请关闭 %1，然后按 R 重试。",
-    L"請關閉 %1，然後按 R 重試。"}},
-  {"Or press C to have Windows close it now and reopen it when the installation is done.",
-   {L"或按 C 让 Windows 立即关闭它，并在安装完成后重新打开它。",
-    L"或按 C 讓 Windows 立即關閉它，並在安裝完成後重新開啟它。"}},
-  {"Windows cannot reopen %1 afterwards: reopen it yourself.",
-   {L"Windows 无法在之后重新打开 %1：请自行重新打开。",
-    L"Windows 無法在之後重新開啟 %1：請自行重新開啟。"}},
-  {"Press any other key to close this window.",
-   {L"按任意其他键关闭此窗口。",
-    L"按任意其他鍵關閉此視窗。"}},
-  {"%1 did not close; it may be asking you to save your work.",
-   {L"%1 未关闭；它可能正在询问您是否保存工作。",
-    L"%1 未關閉；它可能正在詢問您是否儲存工作。"}},
-  {"To install the pack, run the installer as an administrator: right-click it and choose \"Run as administrator\".",
-   {L"请以管理员身份运行安装程序：右键单击它，然后选择“以管理员身份运行”。",
-    L"請以系統管理員身分執行安裝程式：以滑鼠右鍵按一下它，然後選擇「以系統管理員身分執行」。"}},
-  {"%1 is read-only. Make it writable, or ask whoever made it read-only, then run the installer again.",
-   {L"%1 是只读文件。请将其改为可写，或询问将其设为只读的人，然后重新运行安装程序。",
-    L"%1 是唯讀檔案。請將其改為可寫入，或詢問將其設為唯讀的人，然後重新執行安裝程式。"}},
-  {"The permissions of %1 refuse even an administrator. Ask whoever manages this computer to allow changes there, then run the installer again.",
-   {L"%1 的权限连管理员也拒绝。请让此计算机的管理者允许在此处更改，然后重新运行安装程序。",
-    L"%1 的權限連系統管理員也拒絕。請讓此電腦的管理者允許在此處變更，然後重新執行安裝程式。"}},
-  {"Close %1 and run the installer again.",
-   {L"请关闭 %1，然后重新运行安装程序。",
-    L"請關閉 %1，然後重新執行安裝程式。"}},
-  {"Close Orvex Pro and any other program that may have its files open, then run the installer again.",
-   {L"请关闭 Orvex Pro 以及可能正在使用其文件的其他程序，然后重新运行安装程序。",
-    L"請關閉 Orvex Pro 以及可能正在使用其檔案的其他程式，然後重新執行安裝程式。"}},
-  {"Restart the computer to finish the installation. Choose Restart: where Fast Startup is on, Shut down does not finish it.",
-   {L"请重新启动计算机以完成安装。请选择“重新启动”：如果启用了快速启动，“关机”不会完成安装。",
-    L"請重新啟動電腦以完成安裝。請選擇「重新啟動」：若已開啟快速啟動，「關機」無法完成安裝。"}},
-  {"The installation needs %1 MB of free space on %2. Free that much and run the installer again.",
-   {L"安装需要 %2 上有 %1 MB 可用空间。请释放足够的空间，然后重新运行安装程序。",
-    L"安裝需要 %2 上有 %1 MB 可用空間。請釋放足夠的空間，然後重新執行安裝程式。"}},
-  {"Another installation of the pack is in progress. Wait for it to finish, then run the installer again.",
-   {L"另一个语言包安装正在进行。请等待其完成，然后重新运行安装程序。",
-    L"另一個語言套件安裝正在進行中。請等候其完成，然後重新執行安裝程式。"}},
-  {"in use by %1",
-   {L"正由 %1 使用",
-    L"正由 %1 使用中"}},
-  {"%1 (process %2)",
-   {L"%1（进程 %2）",
-    L"%1（處理程序 %2）"}},
-  {", ",
-   {L"、",
-    L"、"}},
+  {{L"Press any key to close this window.",
+   L"按任意键关闭此窗口。",
+   L"按任意鍵關閉此視窗。"}},
+  {{L"Close %1, then press R to try again.",
+   L"请关闭 %1，然后按 R 重试。",
+   L"請關閉 %1，然後按 R 重試。"}},
+  {{L"Or press C to have Windows close it now and reopen it when the installation is done.",
+   L"或按 C 让 Windows 立即关闭它，并在安装完成后重新打开它。",
+   L"或按 C 讓 Windows 立即關閉它，並在安裝完成後重新開啟它。"}},
+  {{L"Windows cannot reopen %1 afterwards: reopen it yourself.",
+   L"Windows 无法在之后重新打开 %1：请自行重新打开。",
+   L"Windows 無法在之後重新開啟 %1：請自行重新開啟。"}},
+  {{L"Press any other key to close this window.",
+   L"按任意其他键关闭此窗口。",
+   L"按任意其他鍵關閉此視窗。"}},
+  {{L"%1 did not close; it may be asking you to save your work.",
+   L"%1 未关闭；它可能正在询问您是否保存工作。",
+   L"%1 未關閉；它可能正在詢問您是否儲存工作。"}},
+  {{L"To install the pack, run the installer as an administrator: right-click it and choose \"Run as administrator\".",
+   L"请以管理员身份运行安装程序：右键单击它，然后选择“以管理员身份运行”。",
+   L"請以系統管理員身分執行安裝程式：以滑鼠右鍵按一下它，然後選擇「以系統管理員身分執行」。"}},
+  {{L"%1 is read-only. Make it writable, or ask whoever made it read-only, then run the installer again.",
+   L"%1 是只读文件。请将其改为可写，或询问将其设为只读的人，然后重新运行安装程序。",
+   L"%1 是唯讀檔案。請將其改為可寫入，或詢問將其設為唯讀的人，然後重新執行安裝程式。"}},
+  {{L"The permissions of %1 refuse even an administrator. Ask whoever manages this computer to allow changes there, then run the installer again.",
+   L"%1 的权限连管理员也拒绝。请让此计算机的管理者允许在此处更改，然后重新运行安装程序。",
+   L"%1 的權限連系統管理員也拒絕。請讓此電腦的管理者允許在此處變更，然後重新執行安裝程式。"}},
+  {{L"Close %1 and run the installer again.",
+   L"请关闭 %1，然后重新运行安装程序。",
+   L"請關閉 %1，然後重新執行安裝程式。"}},
+  {{L"Close " ORVEX_PRODUCT_NAME L" and any other program that may have its files open, then run the installer again.",
+   L"请关闭 " ORVEX_PRODUCT_NAME L" 以及可能正在使用其文件的其他程序，然后重新运行安装程序。",
+   L"請關閉 " ORVEX_PRODUCT_NAME L" 以及可能正在使用其檔案的其他程式，然後重新執行安裝程式。"}},
+  {{L"Restart the computer to finish the installation. Choose Restart: where Fast Startup is on, Shut down does not finish it.",
+   L"请重新启动计算机以完成安装。请选择“重新启动”：如果启用了快速启动，“关机”不会完成安装。",
+   L"請重新啟動電腦以完成安裝。請選擇「重新啟動」：若已開啟快速啟動，「關機」無法完成安裝。"}},
+  {{L"The installation needs %1 MB of free space on %2. Free that much and run the installer again.",
+   L"安装需要 %2 上有 %1 MB 可用空间。请释放足够的空间，然后重新运行安装程序。",
+   L"安裝需要 %2 上有 %1 MB 可用空間。請釋放足夠的空間，然後重新執行安裝程式。"}},
+  {{L"Another installation of the pack is in progress. Wait for it to finish, then run the installer again.",
+   L"另一个语言包安装正在进行。请等待其完成，然后重新运行安装程序。",
+   L"另一個語言套件安裝正在進行中。請等候其完成，然後重新執行安裝程式。"}},
+  {{L"in use by %1",
+   L"正由 %1 使用",
+   L"正由 %1 使用中"}},
+  {{L"%1 (process %2)",
+   L"%1（进程 %2）",
+   L"%1（處理程序 %2）"}},
+  {{L", ",
+   L"、",
+   L"、"}},
 };
 // clang-format on
-
-// The language of the person's Windows display: Chinese in the script of its region, where
-// it is Chinese; otherwise English.
-Language LanguageOfTheDisplay() {
-  const LANGID display = GetUserDefaultUILanguage();
-  if (PRIMARYLANGID(display) != LANG_CHINESE) return kEnglish;
-  switch (SUBLANGID(display)) {
-    case SUBLANG_CHINESE_SIMPLIFIED:  // the PRC
-    case SUBLANG_CHINESE_SINGAPORE:
-      return kSimplifiedChinese;
-    case SUBLANG_CHINESE_TRADITIONAL:  // Taiwan
-    case SUBLANG_CHINESE_HONGKONG:
-    case SUBLANG_CHINESE_MACAU:
-      return kTraditionalChinese;
-    default:
-      return kEnglish;
-  }
-}
-
-// The language of the display, for lines that go to the standard stream `which`. A console can
-// show only the characters of its code page, in a font that has them: Chinese goes to one whose
-// code page is of that script, and where Windows' own console programs would choose Chinese
-// for it too (SetThreadUILanguage(0), which, as for them, also gives the system's own messages
-// in the language that console shows best). Anything else shows English, which every console
-// can; what goes to a file or pipe follows the display.
-Language LanguageFor(DWORD which) {
-  const Language display = LanguageOfTheDisplay();
-  if (display == kEnglish || !IsConsole(which)) return display;
-  const UINT page = GetConsoleOutputCP();
-  const LANGID console = SetThreadUILanguage(0);
-  const bool shown = display == kSimplifiedChinese ? page == 936 || page == 54936 : page == 950;
-  return shown && PRIMARYLANGID(console) == LANG_CHINESE ? display : kEnglish;
-}
-
-// Whether this process runs with an administrator's full rights, so that "Run as
-// administrator" would change nothing.
-bool Elevated() {
-  UniqueHandle token;
-  TOKEN_ELEVATION elevation{};
-  DWORD size = 0;
-  return OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()) &&
-         GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size) &&
-         elevation.TokenIsElevated != 0;
-}
 
 // `phrase` in `language`, with %1 and %2 replaced by `first` and `second`.
 std::wstring Say(Language language, Phrase phrase, const std::wstring& first = {},
                  const std::wstring& second = {}) {
-  const Text& texts = kTexts[phrase];
-  std::wstring text = language == kEnglish
-                          ? std::wstring(texts.english, texts.english + strlen(texts.english))
-                          : texts.chinese[language - kSimplifiedChinese];
+  std::wstring text = kTexts[phrase].in[static_cast<int>(language)];
   for (size_t at = text.find(L'%'); at != std::wstring::npos; at = text.find(L'%', at)) {
     const std::wstring& value = text[at + 1] == L'1' ? first : second;
     text.replace(at, 2, value);
@@ -172,45 +117,43 @@ std::wstring Names(Language language, const std::vector<Holder>& holders,
 
 }  // namespace
 
-std::wstring NextStep(int status, const Circumstances& circumstances) {
+std::wstring NextStep(Language language, Outcome outcome, const Circumstances& circumstances) {
   constexpr std::uint64_t kMegabyte = 1024 * 1024;
-  const Language language = LanguageFor(STD_ERROR_HANDLE);
   const std::vector<Holder>& holders = circumstances.holders;
   const std::uint64_t bytes = circumstances.bytes;
-  switch (status) {
-    case kExitAccessDenied:
+  switch (outcome) {
+    case Outcome::kRefused:
       // Where running as an administrator cannot help, the cause instead.
       if (!circumstances.read_only_file.empty())
         return Say(language, kReadOnly, circumstances.read_only_file);
-      if (Elevated()) return Say(language, kRefusedToAdministrators, circumstances.place);
+      if (circumstances.elevated)
+        return Say(language, kRefusedToAdministrators, circumstances.place);
       return Say(language, kRunAsAdministrator);
-    case kExitFileInUse:
+    case Outcome::kInUse:
       return holders.empty() ? Say(language, kCloseHost)
                              : Say(language, kCloseHolders, Names(language, holders));
-    case kExitRestartRequired:
+    case Outcome::kScheduled:
       return Say(language, kRestart);
-    case kExitDiskFull:
+    case Outcome::kDiskFull:
       return Say(language, kFreeSpace,
                  DecimalText(static_cast<unsigned long>(
                      bytes > kMegabyte ? (bytes + kMegabyte - 1) / kMegabyte : 1)),
                  circumstances.place);
-    case kExitBusy:
+    case Outcome::kBusy:
       return Say(language, kWaitForOtherRun);
     default:
       return {};
   }
 }
 
-std::wstring InUseBy(const std::vector<Holder>& holders) {
-  const Language language = LanguageFor(STD_ERROR_HANDLE);
+std::wstring InUseBy(Language language, const std::vector<Holder>& holders) {
   return Say(language, kInUseBy, Names(language, holders));
 }
 
-std::wstring ClosePrompt(int status, const std::vector<Holder>& holders) {
-  const Language language = LanguageFor(STD_OUTPUT_HANDLE);
-  if (!FoundInUse(status)) return Say(language, kPrompt);
-  std::wstring prompt =
-      Say(language, kPromptTryAgain, holders.empty() ? L"Orvex Pro" : Names(language, holders));
+std::wstring ClosePrompt(Language language, Outcome outcome, const std::vector<Holder>& holders) {
+  if (!FoundInUse(outcome)) return Say(language, kPrompt);
+  std::wstring prompt = Say(language, kPromptTryAgain,
+                            holders.empty() ? L"" ORVEX_PRODUCT_NAME : Names(language, holders));
   if (!holders.empty()) {
     prompt += L"\r\n" + Say(language, kPromptCloseForMe);
     const std::wstring not_reopened = Names(language, holders, true);
@@ -220,7 +163,6 @@ std::wstring ClosePrompt(int status, const std::vector<Holder>& holders) {
   return prompt + L"\r\n" + Say(language, kPromptAnyOtherKey);
 }
 
-std::wstring DidNotClose(const std::vector<Holder>& holders) {
-  const Language language = LanguageFor(STD_ERROR_HANDLE);
+std::wstring DidNotClose(Language language, const std::vector<Holder>& holders) {
   return Say(language, kDidNotClose, Names(language, holders));
 }

@@ -1,30 +1,33 @@
-// What the program tells the person at the machine, beyond the lines scripts and logs read:
-// the next step after a run, who holds a file in use, and the prompt before the window closes.
-// These are in the language of the person's Windows display (English, or Chinese in either
-// script) where the console they go to can show it; the lines scripts and logs read stay in
-// English, word for word.
+// What the program tells the person at the machine, beyond the lines scripts and logs read: the
+// next step after a run, who holds a file in use, and the prompt before the window closes, in
+// the language the caller chose. The lines scripts and logs read stay in English, word for word.
 #pragma once
+
+#include <windows.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "installer/exit_status.h"
 #include "installer/file_holders.h"
+#include "installer/language.h"
 
-// What the next step after a run refers to, beyond its exit status.
+// What the next step after a run refers to, beyond its outcome.
 struct Circumstances {
   std::vector<Holder> holders;  // hold the file in use
   std::uint64_t bytes = 0;      // the free space the run needs...
   std::wstring place;           // ...on this drive; or the folder whose permissions refuse
   std::wstring read_only_file;  // a read-only target that refused the run
+  bool elevated = false;        // the run had an administrator's full rights already
 };
 
-// The line that tells a person what to do after a run that ended with exit status `status`;
-// empty where there is nothing a person can do.
-std::wstring NextStep(int status, const Circumstances& circumstances);
+// The line that tells a person what to do after a run that came to `outcome`; empty where there
+// is nothing a person can do.
+std::wstring NextStep(Language language, Outcome outcome, const Circumstances& circumstances);
 
 // "in use by Orvex Pro (process 1234)", for the line that names a file in use.
-std::wstring InUseBy(const std::vector<Holder>& holders);
+std::wstring InUseBy(Language language, const std::vector<Holder>& holders);
 
 // The keys the prompt offers after a run that found a file in use, the same in every language:
 // to try again once the person has closed the program that holds it, and to have Windows close
@@ -33,9 +36,9 @@ inline constexpr WORD kTryAgainKey = 'R';
 inline constexpr WORD kCloseForMeKey = 'C';
 
 // What is shown before the window that was opened for the program alone closes, after a run
-// that ended with `status`: where a file is in use, the keys to finish the installation now,
+// that came to `outcome`: where a file is in use, the keys to finish the installation now,
 // kCloseForMeKey only where `holders` names who holds it.
-std::wstring ClosePrompt(int status, const std::vector<Holder>& holders);
+std::wstring ClosePrompt(Language language, Outcome outcome, const std::vector<Holder>& holders);
 
 // Says that `holders`, asked to close, did not.
-std::wstring DidNotClose(const std::vector<Holder>& holders);
+std::wstring DidNotClose(Language language, const std::vector<Holder>& holders);

@@ -4,37 +4,29 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "host/win32.h"
 #include "installer/catalogue.h"
+#include "installer/exit_status.h"
 #include "installer/folder_lock.h"
-#include "installer/resource_folder.h"
+#include "installer/holder_wait.h"
 #include "installer/restart_schedule.h"
 
-enum class InstallState {
-  kInstalled,     // all files are the new ones
-  kUnchanged,     // the folder holds what it held before the run
-  kInconsistent,  // a failure could not be fully undone; the next run will finish the undo
-  kScheduled,     // a target stays in use: the folder holds the old set, and the new one
-                  // waits beside it to replace it at the next restart
-};
-
-struct InstallResult {
-  InstallState state = InstallState::kInstalled;
-  // In the order they happened; after a failure, the first is its cause. With kInstalled
+// What a run came to, and what it found that the person at the machine may need to know.
+struct InstallReport {
+  Outcome outcome = Outcome::kInstalled;
+  // After a failure, whether the folder holds what it held before the run; where it could not
+  // be put back, the next run finishes the undo.
+  bool restored = true;
+  // In the order they happened; after a failure, the first is its cause. After an installation
   // these are warnings only (working files that could not be removed); with kScheduled the
   // first says which file is in use.
   std::vector<Failure> problems;
-  // Where set, the error that decides the outcome's status instead of the first problem's: a
-  // file in use whose replacement at the restart could not be recorded for want of disk space
-  // is a full disk.
-  std::optional<DWORD> status_code;
   // What the files the run writes take, in bytes.
   std::uint64_t bytes_needed = 0;
-  // The file another program holds, where that is why the run did not install at once.
+  // The file another program holds, where that decided the outcome.
   std::wstring held_file;
   // The read-only target that refused the run, where that is why it failed.
   std::wstring read_only_file;
@@ -54,5 +46,5 @@ struct InstallSettings {
 // program keeps open has all of them replaced at the next restart instead, where the system
 // allows that. A run that was stopped part-way is undone first. Files in the folder other than
 // the targets, the working files and the lock file are never touched.
-InstallResult InstallPayloads(const std::wstring& directory, const PayloadTable& table,
+InstallReport InstallPayloads(const std::wstring& directory, const PayloadTable& table,
                               HMODULE module, const InstallSettings& settings = {});

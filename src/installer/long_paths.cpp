@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr wchar_t kExtendedPrefix[] = L"\\\\?\\";
 constexpr size_t kExtendedPrefixLength = 4;
 constexpr wchar_t kUncMarker[] = L"UNC\\";
 constexpr size_t kUncMarkerLength = 4;

@@ -3,6 +3,9 @@
 
 #include <string>
 
+// What marks a path as extended-length: the system takes what follows literally.
+inline constexpr wchar_t kExtendedPrefix[] = L"\\\\?\\";
+
 // The extended-length form of an absolute path: "C:\a\b" -> "\\?\C:\a\b" and
 // "\\server\share\a" -> "\\?\UNC\server\share\a". The system takes that form literally, so the
 // path is normalised first as the system would have done (forward slashes become backslashes,

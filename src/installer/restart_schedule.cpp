@@ -1,67 +1,57 @@
 #include "installer/restart_schedule.h"
 
+#include <tuple>
+
 #include "installer/long_paths.h"
 
 namespace {
 
-constexpr wchar_t kExtendedPrefix[] = L"\\\\?\\";
 constexpr wchar_t kNtPrefix[] = L"\\??\\";
 constexpr wchar_t kScheduleFailure[] = L"could not schedule the renames for the next restart";
 constexpr wchar_t kListFailure[] = L"could not read or change the renames for the next restart";
 
-// The list is kept as the value holds it: strings each ended by a NUL, in pairs of a source
-// and what it becomes ("!" first: replacing what is there; empty: the source is deleted), the
-// last pair followed by one more NUL. The empty strings make it no REG_MULTI_SZ as the
-// registry functions read one, so it is walked by hand, one pair at a time.
+// One entry of the list: a file, and what it becomes at the restart: "!" and a path, replacing
+// whatever has that name then; empty, the file is deleted.
+struct BootRename {
+  std::wstring from;
+  std::wstring to;
+};
+using RenameList = std::vector<BootRename>;
 
-// Where the pair that starts at `at` ends, just past its second NUL; npos if it is cut short.
-size_t PairEnd(const std::wstring& list, size_t at) {
-  at = list.find(L'\0', at);
-  if (at == std::wstring::npos) return at;
-  at = list.find(L'\0', at + 1);
-  return at == std::wstring::npos ? at : at + 1;
+bool operator==(const BootRename& a, const BootRename& b) {
+  return std::tie(a.from, a.to) == std::tie(b.from, b.to);
 }
 
-// Whether the `length` characters at `a` and at `b` are the same to the system (case is ignored).
-bool SameText(const wchar_t* a, size_t length, const wchar_t* b) {
-  return CompareStringOrdinal(a, static_cast<int>(length), b, static_cast<int>(length), TRUE) ==
-         CSTR_EQUAL;
+// Whether two paths in the list are the same to the system (case is ignored).
+bool SameText(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-// `list` without the pairs that `drop(at, end)` picks; `dropped` counts them.
-template <typename Drop>
-std::wstring Without(const std::wstring& list, Drop drop, size_t& dropped) {
-  std::wstring kept;
-  dropped = 0;
-  for (size_t at = 0; at < list.size();) {
-    const size_t end = PairEnd(list, at);
-    if (drop(at, end))
-      ++dropped;
-    else
-      kept.append(list, at, end - at);
-    at = end;
+// The value holds strings each ended by a NUL, a source and what it becomes in turn, the last
+// followed by one more NUL. The empty strings make it no REG_MULTI_SZ as the registry functions
+// read one, so it is split here.
+LONG Parse(const std::wstring& data, RenameList& list) {
+  list.clear();
+  for (size_t at = 0; at < data.size() && data[at] != L'\0';) {
+    const size_t from_end = data.find(L'\0', at);
+    const size_t to_end =
+        from_end == std::wstring::npos ? from_end : data.find(L'\0', from_end + 1);
+    // A source with nothing after it is not a list this program can safely rewrite.
+    if (to_end == std::wstring::npos) return ERROR_INVALID_DATA;
+    list.push_back(
+        {data.substr(at, from_end - at), data.substr(from_end + 1, to_end - from_end - 1)});
+    at = to_end + 1;
   }
-  return kept;
+  return ERROR_SUCCESS;
 }
 
-// Whether the pair of `list` from `at` to `end` is one of the pairs of `pairs`.
-bool IsOneOf(const std::wstring& list, size_t at, size_t end, const std::wstring& pairs) {
-  for (size_t from = 0; from < pairs.size(); from = PairEnd(pairs, from)) {
-    if (PairEnd(pairs, from) - from == end - at &&
-        SameText(pairs.data() + from, end - at, &list[at]))
-      return true;
-  }
-  return false;
-}
-
-// Whether the source of the pair of `list` at `at` is one of `sources`, NULs ending each.
-bool SourceIsOneOf(const std::wstring& list, size_t at, const std::wstring& sources) {
-  const size_t length = list.find(L'\0', at) - at;
-  for (size_t from = 0; from < sources.size(); from = sources.find(L'\0', from) + 1) {
-    if (sources.find(L'\0', from) - from == length && SameText(&sources[from], length, &list[at]))
-      return true;
-  }
-  return false;
+// The list as the value holds it, but for the NUL after the last string.
+std::wstring Joined(const RenameList& list) {
+  std::wstring data;
+  for (const BootRename& rename : list)
+    (data.append(rename.from) += L'\0').append(rename.to) += L'\0';
+  return data;
 }
 
 // The folder as the list names it: "\??\C:\a\". Only local drives can be reached that early in
@@ -74,22 +64,17 @@ std::optional<Failure> NtFolder(const std::wstring& folder, std::wstring& nt_fol
   return std::nullopt;
 }
 
-// The pairs for `renames`, in the form the system keeps.
-std::wstring PairsOf(const std::wstring& nt_folder, const BootRenames& renames) {
-  std::wstring pairs;
-  for (const std::wstring& name : renames.removals) {
-    pairs.append(nt_folder).append(name) += L'\0';
-    pairs += L'\0';
-  }
-  for (const std::wstring& name : renames.names) {
-    pairs.append(nt_folder).append(name).append(renames.suffix) += L'\0';
-    (pairs += L'!').append(nt_folder).append(name) += L'\0';
-  }
-  return pairs;
+// The entries for `renames`: the removals, then the renames.
+RenameList EntriesOf(const std::wstring& nt_folder, const BootRenames& renames) {
+  RenameList entries;
+  for (const std::wstring& name : renames.removals) entries.push_back({nt_folder + name, L""});
+  for (const std::wstring& name : renames.names)
+    entries.push_back({nt_folder + name + renames.suffix, L"!" + nt_folder + name});
+  return entries;
 }
 
-// Opens the value's key to read and reads its pairs, without the final NUL.
-LONG ReadList(const RegistryValue& value, UniqueHkey& key, std::wstring& list) {
+// Opens the value's key to read and reads the list; none where the value is not there.
+LONG ReadList(const RegistryValue& value, UniqueHkey& key, RenameList& list) {
   list.clear();
   LONG status =
       RegOpenKeyExW(value.root, value.key, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put());
@@ -105,28 +90,31 @@ LONG ReadList(const RegistryValue& value, UniqueHkey& key, std::wstring& list) {
   if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
   if (status != ERROR_SUCCESS) return status;
   data.resize(bytes / sizeof(wchar_t));
-  size_t end = 0;
-  while (end < data.size() && data[end] != L'\0') {
-    end = PairEnd(data, end);
-    // A source with nothing after it is not a list this program can safely rewrite.
-    if (end == std::wstring::npos) return ERROR_INVALID_DATA;
-  }
-  list = data.substr(0, end);
-  return ERROR_SUCCESS;
+  return Parse(data, list);
 }
 
-LONG WriteList(HKEY key, const wchar_t* name, const std::wstring& list) {
+LONG WriteList(HKEY key, const wchar_t* name, const RenameList& list) {
   LONG status = ERROR_SUCCESS;
   if (list.empty()) {
     status = RegDeleteValueW(key, name);
     if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;
   } else {
-    status = RegSetValueExW(key, name, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(list.c_str()),
-                            static_cast<DWORD>((list.size() + 1) * sizeof(wchar_t)));
+    const std::wstring data = Joined(list);
+    status = RegSetValueExW(key, name, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                            static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
   }
   // Written to disk now: a restart soon after must find the schedule.
   if (status == ERROR_SUCCESS) status = RegFlushKey(key);
   return status;
+}
+
+// Whether the source of `entry` is one of `names` in the folder `nt_folder`.
+bool SourceIsOneOf(const BootRename& entry, const std::wstring& nt_folder,
+                   const std::vector<std::wstring>& names) {
+  for (const std::wstring& name : names) {
+    if (SameText(entry.from, nt_folder + name)) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -136,38 +124,40 @@ RegistryValue PendingRenames() {
           L"PendingFileRenameOperations"};
 }
 
-std::optional<Failure> ScheduleRenames(const RegistryValue& value, const BootRenames& renames,
-                                       const std::vector<std::wstring>& own) {
+std::optional<NotScheduled> ScheduleRenames(const RegistryValue& value, const BootRenames& renames,
+                                            const std::vector<std::wstring>& own) {
   std::wstring nt_folder;
   // A folder that cannot be reached at boot can have nothing scheduled, and nothing to take out.
   if (auto failure = NtFolder(renames.folder, nt_folder)) {
     if (renames.names.empty() && renames.removals.empty()) return std::nullopt;
-    return failure;
+    return NotScheduled{std::move(*failure), true};
   }
-  const std::wstring ours = PairsOf(nt_folder, renames);
-  std::wstring sources;
-  for (const std::wstring& name : own) (sources += nt_folder).append(name) += L'\0';
+  const RenameList ours = EntriesOf(nt_folder, renames);
   UniqueHkey key;
-  std::wstring list;
+  RenameList list;
   LONG status = ReadList(value, key, list);
   // Without the key there is nothing to take out, and nowhere to schedule.
   if (status == ERROR_FILE_NOT_FOUND && ours.empty()) return std::nullopt;
-  const auto taken_out = [&](size_t at, size_t) { return SourceIsOneOf(list, at, sources); };
-  size_t dropped = 0;
-  const std::wstring kept = Without(list, taken_out, dropped) + ours;
+  RenameList kept;
+  for (const BootRename& entry : list) {
+    if (!SourceIsOneOf(entry, nt_folder, own)) kept.push_back(entry);
+  }
+  kept.insert(kept.end(), ours.begin(), ours.end());
   // Opened to be changed only where it changes.
   if (status == ERROR_SUCCESS && kept != list) {
     status = RegOpenKeyExW(value.root, value.key, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, key.put());
     if (status == ERROR_SUCCESS) status = WriteList(key.get(), value.name, kept);
   }
-  if (status != ERROR_SUCCESS)
-    return Failure{ours.empty() ? kListFailure : kScheduleFailure, static_cast<DWORD>(status)};
-  return std::nullopt;
+  if (status == ERROR_SUCCESS) return std::nullopt;
+  return NotScheduled{{ours.empty() ? kListFailure : kScheduleFailure, static_cast<DWORD>(status)},
+                      status == ERROR_ACCESS_DENIED || status == ERROR_FILE_NOT_FOUND};
 }
 
 std::optional<Failure> TakeBack(const RegistryValue& value, const std::wstring& folder,
                                 const std::vector<std::wstring>& own) {
-  return ScheduleRenames(value, {folder, {}, L""}, own);
+  std::optional<NotScheduled> not_taken = ScheduleRenames(value, {folder, {}, L""}, own);
+  if (not_taken) return std::move(not_taken->failure);
+  return std::nullopt;
 }
 
 std::optional<Failure> CountScheduled(const RegistryValue& value, const BootRenames& renames,
@@ -175,17 +165,19 @@ std::optional<Failure> CountScheduled(const RegistryValue& value, const BootRena
   count = 0;
   std::wstring nt_folder;
   if (auto failure = NtFolder(renames.folder, nt_folder)) return failure;
-  const std::wstring ours = PairsOf(nt_folder, renames);
+  const RenameList ours = EntriesOf(nt_folder, renames);
   UniqueHkey key;
-  std::wstring list;
+  RenameList list;
   const LONG status = ReadList(value, key, list);
   if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
     return Failure{kListFailure, static_cast<DWORD>(status)};
-  const auto scheduled = [&](size_t at, size_t end) { return IsOneOf(list, at, end, ours); };
-  Without(list, scheduled, count);
+  for (const BootRename& entry : list) {
+    for (const BootRename& mine : ours) {
+      if (SameText(entry.from, mine.from) && SameText(entry.to, mine.to)) {
+        ++count;
+        break;
+      }
+    }
+  }
   return std::nullopt;
-}
-
-bool IsRefusal(DWORD code) {
-  return code == ERROR_ACCESS_DENIED || code == ERROR_FILE_NOT_FOUND || code == ERROR_SUCCESS;
 }

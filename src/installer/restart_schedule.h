@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "host/locator.h"
 #include "host/win32.h"
 
 // HKLM\SYSTEM\CurrentControlSet\Control\Session Manager, value PendingFileRenameOperations.
@@ -27,14 +26,22 @@ struct BootRenames {
   std::vector<std::wstring> removals = {};
 };
 
+// A change to the list that was not made, and whether the system refused it to this run (the
+// list belongs to administrators, or there is none to write to; the folder cannot be reached
+// at boot) rather than failed to make it.
+struct NotScheduled {
+  Failure failure;
+  bool refused = false;
+};
+
 // Rewrites the list in one write, flushed, so that a run stopped at any point leaves the old list
 // or the new one. Every entry whose source is one of `own` (names in `renames.folder`: the
 // working names only runs of this program use, every name of `renames` among them) goes,
 // whoever scheduled it; then `renames` are added, in order, at the end. Everything else stays
 // as it was. A list that this does not change is only read: a user who may not change it (it
 // belongs to administrators) is refused only where it has to change, and then nothing changes.
-std::optional<Failure> ScheduleRenames(const RegistryValue& value, const BootRenames& renames,
-                                       const std::vector<std::wstring>& own);
+std::optional<NotScheduled> ScheduleRenames(const RegistryValue& value, const BootRenames& renames,
+                                            const std::vector<std::wstring>& own);
 
 // Takes every entry whose source is one of `own` (names in `folder`) out of the list, as
 // ScheduleRenames does with nothing to add.
@@ -44,7 +51,3 @@ std::optional<Failure> TakeBack(const RegistryValue& value, const std::wstring& 
 // How many of `renames` are scheduled: all of them until the restart, none after it.
 std::optional<Failure> CountScheduled(const RegistryValue& value, const BootRenames& renames,
                                       size_t& count);
-
-// Whether scheduling failed with `code` because the system refused it: for want of rights (the
-// list belongs to administrators), or because the folder cannot be reached at boot.
-bool IsRefusal(DWORD code);

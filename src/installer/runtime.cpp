@@ -23,7 +23,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "installer/installer.h"
+#include "installer/exit_status.h"
 
 // The image's load configuration (found through the symbol's name: the build writes its place
 // into the image's header, as the linker does not). Its dependent load flags, the WORD at 0x36
@@ -58,7 +58,7 @@ void SearchSystemFolderOnly() {
       "this run\r\n";
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_ERROR_HANDLE), kMessage, sizeof kMessage - 1, &written, nullptr);
-  ExitProcess(kExitFailed);
+  ExitProcess(ExitCodeOf(Outcome::kFailed));
 }
 
 }  // namespace

@@ -1,0 +1,115 @@
+#include "installer/entry_changes.h"
+
+namespace {
+
+// Deleting with POSIX semantics drops the name at once even while others hold the file
+// (Windows 10 and later, on NTFS); older systems, FAT, some network shares and Wine refuse it.
+constexpr auto kFileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+constexpr DWORD kDispositionDelete = 0x1;
+constexpr DWORD kDispositionPosixSemantics = 0x2;
+constexpr DWORD kDispositionIgnoreReadOnly = 0x10;
+
+}  // namespace
+
+std::optional<Failure> CreateEntry(const ResourceFolder& folder, HolderWait& wait,
+                                   const std::wstring& name, DWORD access, UniqueHandle& file) {
+  const std::wstring path = folder.path + name;
+  const std::optional<SystemError> error = wait.Retry([&] {
+    file.reset(
+        CreateFileW(path.c_str(), access, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return static_cast<bool>(file);
+  });
+  if (error) return Failure{L"could not create " + path, error->code};
+  return std::nullopt;
+}
+
+bool DeleteThroughHandle(HANDLE file, bool ignore_read_only) {
+  DWORD flags = kDispositionDelete | kDispositionPosixSemantics;
+  if (ignore_read_only) flags |= kDispositionIgnoreReadOnly;
+  if (SetFileInformationByHandle(file, kFileDispositionInfoEx, &flags, sizeof flags)) return true;
+  if (ignore_read_only) return false;
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) !=
+         FALSE;
+}
+
+std::optional<Failure> RemoveEntry(const ResourceFolder& folder, HolderWait& wait,
+                                   const std::wstring& name) {
+  const std::wstring path = folder.path + name;
+  Entry entry;
+  if (auto failure = InspectEntry(folder, wait, name, DELETE | FILE_WRITE_ATTRIBUTES, entry))
+    return Failure{L"could not remove " + path, failure->code};
+  if (entry.kind == EntryKind::kAbsent) return std::nullopt;
+  const bool removable =
+      entry.kind == EntryKind::kFile || (entry.kind == EntryKind::kLink && entry.opened_as_link);
+  if (!removable) return Failure{path + L" " + KindText(entry.kind) + L"; it was left alone", 0};
+  // The attribute belongs to the file, not to the name: one with a name elsewhere keeps it. A
+  // link opened as itself has an attribute of its own, which its handle clears.
+  bool read_only = entry.read_only;
+  const bool keep_read_only = read_only && NameCount(entry.handle.get()) > 1;
+  if (read_only && !keep_read_only) {
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!SetFileInformationByHandle(entry.handle.get(), FileBasicInfo, &basic, sizeof basic))
+      return Failure{L"could not remove " + path, GetLastError()};
+    read_only = false;
+  }
+  // While the attribute is on, the system refuses the deletion for it with the status that a
+  // mapped file gets: that is no holder.
+  const auto held_for_now = [&](const SystemError& error) {
+    return HeldForNow(error) && !(read_only && error.status == kStatusCannotDelete);
+  };
+  // Deleting through the checked handle removes exactly what was checked.
+  const std::optional<SystemError> error =
+      wait.Retry([&] { return DeleteThroughHandle(entry.handle.get(), read_only); }, held_for_now);
+  if (error && read_only && !IsInUse(error->code))
+    return Failure{path +
+                       L" is read-only and has another name outside the folder; it was left "
+                       L"alone",
+                   0};
+  if (error) return Failure{L"could not remove " + path, error->code};
+  return std::nullopt;
+}
+
+std::optional<Failure> OpenToMove(const ResourceFolder& folder, HolderWait& wait,
+                                  const std::wstring& name, const std::wstring& attempt,
+                                  Entry& entry) {
+  if (auto failure = InspectEntry(folder, wait, name, DELETE, entry))
+    return Failure{attempt, failure->code};
+  if (entry.kind == EntryKind::kAbsent) return Failure{attempt, ERROR_FILE_NOT_FOUND};
+  if (entry.kind != EntryKind::kFile)
+    return Failure{folder.path + name + L" " + KindText(entry.kind) + L"; it was left alone", 0};
+  return std::nullopt;
+}
+
+std::optional<Failure> MoveOpened(const ResourceFolder& folder, HolderWait& wait, Entry& opened,
+                                  const std::wstring& from, const std::wstring& to, DWORD flags) {
+  const std::wstring source = folder.path + from;
+  const std::wstring target = folder.path + to;
+  // Replacing a file that another program has open is refused as "access denied" even when it
+  // shares deletion; opening the target as the rename would tells that from a lack of rights.
+  const auto target_held = [&](const SystemError& error) {
+    if (HeldForNow(error)) return true;
+    if (error.code != ERROR_ACCESS_DENIED || (flags & MOVEFILE_REPLACE_EXISTING) == 0) return false;
+    const UniqueHandle probe(CreateFileW(target.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return static_cast<bool>(probe) || HeldForNow(LastSystemError());
+  };
+  // The checked handle stays open (sharing deletion) until the name has moved.
+  const std::optional<SystemError> error = wait.Retry(
+      [&] {
+        return MoveFileExW(source.c_str(), target.c_str(), flags | MOVEFILE_WRITE_THROUGH) != FALSE;
+      },
+      target_held);
+  opened.handle.reset();
+  if (error) return Failure{L"could not move " + source + L" to " + target, error->code};
+  return std::nullopt;
+}
+
+std::optional<Failure> MoveEntry(const ResourceFolder& folder, HolderWait& wait,
+                                 const std::wstring& from, const std::wstring& to, DWORD flags) {
+  Entry entry;
+  const std::wstring attempt = L"could not move " + folder.path + from + L" to " + folder.path + to;
+  if (auto failure = OpenToMove(folder, wait, from, attempt, entry)) return failure;
+  return MoveOpened(folder, wait, entry, from, to, flags);
+}

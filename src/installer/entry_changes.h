@@ -1,0 +1,49 @@
+// Changes to the resource folder's entries: creating a new file, moving one within the folder,
+// removing one. Each acts on the entry that was judged through its handle, and waits out
+// programs that hold it for a moment.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+#include "host/win32.h"
+#include "installer/folder_entries.h"
+#include "installer/holder_wait.h"
+#include "installer/resource_folder.h"
+
+// Creates the file `name`, which must not exist, opened with `access` and no sharing.
+std::optional<Failure> CreateEntry(const ResourceFolder& folder, HolderWait& wait,
+                                   const std::wstring& name, DWORD access, UniqueHandle& file);
+
+// Removes the entry `name` if there is one: a file, or a link as itself where the system opens
+// links as themselves (the read-only attribute of either cleared first, unless it has another
+// name elsewhere). Anything else is left alone and is a failure; so is a link the system
+// would only follow. A file that another program keeps open or mapped past the wait fails with
+// the code of a file in use.
+std::optional<Failure> RemoveEntry(const ResourceFolder& folder, HolderWait& wait,
+                                   const std::wstring& name);
+
+// Opens the plain file `name` of the folder so that it can be moved. Absent, or anything but a
+// plain file, is a failure; where the system gave a reason, it is said as `attempt` ("could
+// not move ...").
+std::optional<Failure> OpenToMove(const ResourceFolder& folder, HolderWait& wait,
+                                  const std::wstring& name, const std::wstring& attempt,
+                                  Entry& entry);
+
+// Renames `from`, opened by OpenToMove as `opened`, to `to` within the folder, written through,
+// and then closes `opened`. Replaces an existing `to` only with MOVEFILE_REPLACE_EXISTING in
+// `flags`.
+std::optional<Failure> MoveOpened(const ResourceFolder& folder, HolderWait& wait, Entry& opened,
+                                  const std::wstring& from, const std::wstring& to, DWORD flags);
+
+// OpenToMove, then MoveOpened.
+std::optional<Failure> MoveEntry(const ResourceFolder& folder, HolderWait& wait,
+                                 const std::wstring& from, const std::wstring& to, DWORD flags);
+
+// Marks the open `file` for deletion, so that its name goes as soon as the system allows: at
+// once where it can remove a name that others still hold, otherwise when the last holder
+// closes it. With `ignore_read_only`, only where the read-only attribute need not be cleared
+// first. The error is left for LastSystemError.
+bool DeleteThroughHandle(HANDLE file, bool ignore_read_only);

@@ -1,0 +1,25 @@
+#include "installer/working_names.h"
+
+#include "installer/resource_folder.h"
+
+namespace {
+
+constexpr const wchar_t* kSuffixes[] = {kStagedSuffix, kBackupSuffix, kAbsentSuffix};
+
+}  // namespace
+
+std::vector<std::wstring> WorkingNames(const PayloadTable& table) {
+  std::vector<std::wstring> names;
+  for (const PayloadEntry& entry : table) {
+    for (const wchar_t* suffix : kSuffixes) names.push_back(entry.file_name + suffix);
+  }
+  return names;
+}
+
+bool IsOwnName(const std::wstring& name, const PayloadTable& table, bool with_lock) {
+  if (with_lock && SameName(name, kLockFileName)) return true;
+  for (const std::wstring& working : WorkingNames(table)) {
+    if (SameName(name, working)) return true;
+  }
+  return false;
+}
