@@ -9,8 +9,8 @@ rm -rf "$work"
 mkdir -p "$payloads"
 python3 "$src/cmake/make_standin_payloads.py" "$payloads"
 
+# One build folder for every configure: the compiler is checked once.
 configure() {
-  rm -rf "$work/build"
   cmake -S "$src" -B "$work/build" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/i686-w64-mingw32.cmake" \
     -DORVEX_PAYLOAD_DIR="$payloads" >"$work/log" 2>&1
 }

@@ -11,16 +11,18 @@
 // folder. The image asks Windows (10 1607 and later) to resolve even the loader's own loads
 // from the system folder, and the program's first act narrows the search for every later load.
 //
-// The installer catches no exception. The only ones its standard library could raise say that
-// memory ran out or that a string would exceed its largest possible size; either way the run
-// cannot go on. Ending the run right here, with exit status 2 and a line on standard error,
-// means the program carries no exception machinery at all: no unwinder, no exception classes
+// The installer catches no exception. Its standard library would raise one where memory ran
+// out or a string would exceed its largest possible size, and where the program itself is at
+// fault (a position past the end of a string, a null pointer made a string); either way the
+// run cannot go on. Ending the run right here, with exit status 2 and a line on standard error
+// that says which it was, means the program carries no exception machinery at all: no unwinder, no exception classes
 // with their strings, no terminate handler with its name demangler, and no thread runtime for
 // them. Together with compiling the standard string code into the program
 // (cmake/implicit_templates.h), that is about 250 KB of what would otherwise be a 320 KB image.
 #include <windows.h>
 
 #include <cstdlib>
+#include <initializer_list>
 #include <new>
 
 #include "installer/exit_status.h"
@@ -52,20 +54,25 @@ void SearchSystemFolderOnly() {
   if (set_default == nullptr || !set_default(LOAD_LIBRARY_SEARCH_SYSTEM32)) SetDllDirectoryW(L"");
 }
 
-[[noreturn]] void Abandon() {
-  static const char kMessage[] =
-      "installation failed: the installer ran out of memory; run it again to finish or undo "
-      "this run\r\n";
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_ERROR_HANDLE), kMessage, sizeof kMessage - 1, &written, nullptr);
+// Ends the run where it cannot go on, for `reason`; a later run finishes or undoes it.
+[[noreturn]] void Abandon(const char* reason) {
+  const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+  for (const char* part : {"installation failed: the installer ", reason,
+                           "; run it again to finish or undo this run\r\n"}) {
+    DWORD written = 0;
+    WriteFile(error, part, static_cast<DWORD>(lstrlenA(part)), &written, nullptr);
+  }
   ExitProcess(ExitCodeOf(Outcome::kFailed));
 }
+
+[[noreturn]] void OutOfMemory() { Abandon("ran out of memory"); }
+[[noreturn]] void InternalFault() { Abandon("met a fault of its own"); }
 
 }  // namespace
 
 void* operator new(std::size_t size) {
   if (void* block = std::malloc(size != 0 ? size : 1)) return block;
-  Abandon();
+  OutOfMemory();
 }
 void* operator new[](std::size_t size) { return operator new(size); }
 void operator delete(void* block) noexcept { std::free(block); }
@@ -110,9 +117,9 @@ extern "C" int atexit(void (*)(void)) { return 0; }
 
 // Where the standard library would throw.
 namespace std {
-void __throw_bad_alloc() { Abandon(); }
-void __throw_bad_array_new_length() { Abandon(); }
-void __throw_length_error(const char*) { Abandon(); }
-void __throw_logic_error(const char*) { Abandon(); }
-void __throw_out_of_range_fmt(const char*, ...) { Abandon(); }
+void __throw_bad_alloc() { OutOfMemory(); }
+void __throw_bad_array_new_length() { OutOfMemory(); }
+void __throw_length_error(const char*) { OutOfMemory(); }
+void __throw_logic_error(const char*) { InternalFault(); }
+void __throw_out_of_range_fmt(const char*, ...) { InternalFault(); }
 }  // namespace std

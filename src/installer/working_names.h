@@ -10,11 +10,11 @@
 
 #define ORVEX_WORKING_MARK L"orvex-"
 
-inline constexpr wchar_t kStagedSuffix[] =
-    L"." ORVEX_WORKING_MARK L"new";  // the new bytes, flushed
-inline constexpr wchar_t kBackupSuffix[] = L"." ORVEX_WORKING_MARK L"old";  // the file it replaces
-inline constexpr wchar_t kAbsentSuffix[] =
-    L"." ORVEX_WORKING_MARK L"none";  // marks that there was none
+// Beside each target: the new bytes, flushed; the file it replaces; the mark that there was none.
+inline constexpr wchar_t kStagedSuffix[] = L"." ORVEX_WORKING_MARK L"new";
+inline constexpr wchar_t kBackupSuffix[] = L"." ORVEX_WORKING_MARK L"old";
+inline constexpr wchar_t kAbsentSuffix[] = L"." ORVEX_WORKING_MARK L"none";
+// Held by the run that works in the folder, and the record of what it is doing.
 inline constexpr wchar_t kLockFileName[] = ORVEX_WORKING_MARK L"install.lock";
 
 // Listing patterns: the working files, and the working files with the lock file.
