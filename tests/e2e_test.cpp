@@ -1,6 +1,7 @@
 // The installer program itself, run as a separate process with the registry set per case.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 
 #include "host/locator.h"
@@ -173,13 +174,14 @@ class HostInstalledTest : public InstallerTest {
   std::wstring Host() const { return host_.root() + L"Orvex Pro\\"; }
   std::wstring Resources() const { return host_.path(); }
   std::wstring Transcript() const { return host_.root() + L"transcript"; }
-  // Starts the installer through tests/explorer.cpp, copied as `shell`, in `mode`, pressing
-  // `keys` in a person's window once `sign`, a file in the folder the run makes, is there; the
-  // installer's exit status.
+  // Starts the installer through tests/explorer.cpp (its console build with `console`), copied
+  // as `shell`, in `mode`, pressing `keys` in a person's window once `sign`, a file in the
+  // folder the run makes, is there; the installer's exit status.
   DWORD FromExplorer(const wchar_t* shell, const wchar_t* mode, const std::wstring& keys = L"\r",
-                     const wchar_t* sign = L"eng.ilex") {
+                     const wchar_t* sign = L"eng.ilex", bool console = false) {
     const std::wstring exe = host_.root() + shell;
-    CopyFileW(TestPath("ORVEX_TEST_EXPLORER").c_str(), exe.c_str(), FALSE);
+    CopyFileW(TestPath(console ? "ORVEX_TEST_CONSOLE_PARENT" : "ORVEX_TEST_EXPLORER").c_str(),
+              exe.c_str(), FALSE);
     return InstallerProcess(std::wstring(mode) + L" \"" + TestPath("ORVEX_TEST_INSTALLER") +
                                 L"\" \"" + Resources() + sign + L"\" \"" + Expected().closes +
                                 L"\" \"" + Transcript() + L"\" " + keys,
@@ -451,9 +453,10 @@ TEST_F(HostInstalledTest, ARunWaitsWhileAnotherHoldsTheFolder) {
   EXPECT_EQ(Snapshot(Resources()), ExpectedPayloads());
 }
 
-// A person double-clicks the installer: Explorer starts it with a console of its own, and the
-// window stays until they have read it and pressed a key. Started in any other way, it never
-// waits. tests/explorer.cpp stands in for Explorer and the person.
+// A person double-clicks the installer, or opens it from a browser: a graphical program starts
+// it with a console of its own, and the window stays until they have read it and pressed a key.
+// Started in any other way, it never waits. tests/explorer.cpp stands in for those programs and
+// the person.
 TEST_F(HostInstalledTest, StartedFromExplorerTheWindowStaysUntilAKey) {
   if (GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) == 0)
     GTEST_SKIP() << "needs a display for console windows (Xvfb, see tests/wine-session.sh)";
@@ -466,7 +469,14 @@ TEST_F(HostInstalledTest, StartedFromExplorerTheWindowStaysUntilAKey) {
       << shown;
   EXPECT_EQ(Snapshot(Resources()), ExpectedPayloads());
 
-  EXPECT_EQ(FromExplorer(L"launcher.exe", L"alone"), 0u);
+  // Opened from a browser's download list, as from Explorer (once more, so that the window is
+  // read only once the run has decided).
+  fs::remove(Resources() + L"eng.ilex");
+  EXPECT_EQ(FromExplorer(L"msedge.exe", L"person"), 0u);
+  EXPECT_NE(ReadBytes(Transcript()).find(Utf8(Expected().prompt)), std::string::npos);
+  // Nobody waits at a console parent's window, a hidden one, a shared or a redirected one.
+  EXPECT_EQ(FromExplorer(L"cmd.exe", L"alone", L"", L"eng.ilex", true), 0u);
+  EXPECT_EQ(FromExplorer(L"explorer.exe", L"hidden"), 0u);
   EXPECT_EQ(FromExplorer(L"explorer.exe", L"shared"), 0u);
   EXPECT_EQ(FromExplorer(L"explorer.exe", L"redirected"), 0u);
   EXPECT_EQ(ReadBytes(Transcript()), kCompleted);
@@ -519,41 +529,60 @@ TEST_F(HostInstalledTest, AFileInUseNamesWhoHoldsItWhereWindowsCanTell) {
                 Utf8(L"Close Orvex Pro (process " + pid + L") and run").c_str());
 }
 
-// Orvex Pro keeping `file` open while this lives, played by tests/explorer.cpp, and named to the
-// Restart Manager's stand-in (and to the person, who may close it) by ORVEX_TEST_HOLDER.
+// Orvex Pro keeping `file` open while this lives, played by tests/explorer.cpp as a program the
+// person runs (with the limited token, as a double-click starts it under UAC), and named to the
+// Restart Manager's stand-in (and to the person, who may close it) by ORVEX_TEST_HOLDER, with
+// `how` the stand-in is to play it.
 class HostProgram : public StandIn {
  public:
-  explicit HostProgram(const std::wstring& file)
-      : StandIn("ORVEX_TEST_EXPLORER", L"hold \"" + file + L"\"") {
+  HostProgram(const std::wstring& file, const std::wstring& how)
+      : StandIn("ORVEX_TEST_EXPLORER", L"hold \"" + file + L"\"", LimitedToken().get()) {
     SetEnvironmentVariableW(L"ORVEX_TEST_HOLDER",
-                            (L"Orvex Pro|" + std::to_wstring(process_id())).c_str());
+                            (L"Orvex Pro|" + std::to_wstring(process_id()) + L"|" + how).c_str());
   }
   ~HostProgram() { SetEnvironmentVariableW(L"ORVEX_TEST_HOLDER", nullptr); }
 };
 
 // With Orvex Pro keeping a file open, the person who double-clicked the installer finishes the
-// installation now: closes it and presses R, or presses C to have Windows close it and reopen
-// it afterwards. Either way nothing is left for the restart.
+// installation now. Where Windows cannot close it (another user's program), only R is offered,
+// with the reason: they close it and press R, typed through a Chinese input method. Where it
+// can, they press C, and then Ctrl+C while Windows closes it: the run goes on, the program is
+// reopened (Windows says it failed, and the window says so), and the program ends with that
+// run's own status. Either way nothing is left for the restart, and no word is broken at the
+// window's edge.
 TEST_F(HostInstalledTest, StartedFromExplorerAFileInUseIsFinishedNow) {
   if (GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) == 0)
     GTEST_SKIP() << "needs a display for console windows (Xvfb, see tests/wine-session.sh)";
   RecordHost(Host());
   const std::wstring reopened = host_.root() + L"reopened";
   SetEnvironmentVariableW(L"ORVEX_TEST_REOPENED", reopened.c_str());
-  for (const bool restart_manager : {false, true}) {
-    SCOPED_TRACE(restart_manager ? "C" : "R");
+  const StandInRestartManager restart_manager;
+  struct Row {
+    const wchar_t* how;
+    const wchar_t* keys;  // "!": the person closes Orvex Pro; "Ｒ" through an input method
+    const char* said;
+    bool close_offered;
+  };
+  for (const Row& row : {Row{L"u", L"!Ｒ\r", "for you (another user's program)", false},
+                         Row{L"wf", L"C^", "did not reopen Orvex Pro", true}}) {
+    SCOPED_TRACE(Utf8(row.keys));
     WriteBytes(Resources() + L"latin.ocr", "older");
-    const HostProgram host(Resources() + L"latin.ocr");
-    std::optional<StandInRestartManager> stand_in;
-    if (restart_manager) stand_in.emplace();
-    // "!": the person closes Orvex Pro first.
-    EXPECT_EQ(FromExplorer(L"explorer.exe", L"person", restart_manager ? L"C\r" : L"!R\r",
-                           L"latin.ocr.orvex-new"),
-              0u);
+    fs::remove(reopened);
+    const HostProgram host(Resources() + L"latin.ocr", row.how);
+    EXPECT_EQ(FromExplorer(L"explorer.exe", L"person", row.keys, L"latin.ocr.orvex-new"), 0u);
     const std::string shown = ReadBytes(Transcript());
     EXPECT_NE(shown.find("press R"), std::string::npos) << shown;
-    EXPECT_EQ(shown.find("press C") != std::string::npos, restart_manager);
-    EXPECT_EQ(fs::exists(reopened), restart_manager);
+    EXPECT_EQ(shown.find("press C") != std::string::npos, row.close_offered) << shown;
+    std::string unbroken = shown;
+    std::replace(unbroken.begin(), unbroken.end(), '\n', ' ');
+    EXPECT_NE(unbroken.find(row.said), std::string::npos) << shown;
+    // Every row ends short of the window's last column, where the console would break a word.
+    const size_t columns = std::stoul(shown.substr(1));
+    for (size_t at = shown.find('\n'); at != std::string::npos; at = shown.find('\n', at + 1)) {
+      const std::string line = shown.substr(at + 1, shown.find('\n', at + 1) - at - 1);
+      EXPECT_LT(line.size(), columns) << line;
+    }
+    EXPECT_EQ(fs::exists(reopened), row.close_offered);
     EXPECT_EQ(Snapshot(Resources()), ExpectedPayloads());
     EXPECT_EQ(ScheduledRenames().find(Resources()), std::wstring::npos);
   }

@@ -1,14 +1,20 @@
-// A stand-in for Explorer, and for the person at the machine: started as explorer.exe it starts
-// the installer as a double-click does, with a console of its own, reads what the window shows
-// and presses keys. Started under another name, or told to, it starts it otherwise.
+// A stand-in for Explorer, a browser or an archive manager, and for the person at the machine:
+// it starts the installer as a double-click does, with a console of its own, reads what the
+// window shows and presses keys. Built as a graphical program (explorer.exe, copied under any
+// name) and as a console one (console_parent.exe), it plays a parent of either kind.
 //   explorer.exe MODE INSTALLER SIGN PROMPT TRANSCRIPT [KEYS]
 // MODE: person      a console of its own; once SIGN exists (the run is under way, so the
 //                   installer has decided whether it will wait), for each of KEYS (Enter where
 //                   none are given): waits for the window to show PROMPT once more, writes what
-//                   it shows to TRANSCRIPT (UTF-8), makes sure the installer is waiting, and
-//                   presses the key; after a "!" it first closes the program ORVEX_TEST_HOLDER
-//                   names ("NAME|PROCESS-ID"), as the person closes Orvex Pro
+//                   it shows to TRANSCRIPT (UTF-8, after a line "[N columns]" with the window's
+//                   width), makes sure the installer is waiting, and presses the key. Before a
+//                   key, "!" closes the program ORVEX_TEST_HOLDER names ("NAME|PROCESS-ID"), as
+//                   the person closes Orvex Pro. "Ｒ" is typed through an input method (a
+//                   composition key, then the full-width letter committed as VK_PACKET). "^"
+//                   presses Ctrl+C half a second after the key before it, then waits for the
+//                   installer to end and writes what the window shows then.
 //       alone       a console of its own; nobody presses anything
+//       hidden      a console of its own, its window hidden; nobody presses anything
 //       redirected  a console of its own, but standard handles on files
 //       shared      the console this process opens for itself
 // Its exit status is the installer's, or kept waiting (1000) when nobody pressed a key and the
@@ -21,6 +27,7 @@
 #include <shellapi.h>
 
 #include <cwchar>
+#include <initializer_list>
 #include <string>
 
 namespace {
@@ -37,6 +44,7 @@ std::wstring ScreenText() {
   CONSOLE_SCREEN_BUFFER_INFO info{};
   std::wstring text;
   if (GetConsoleScreenBufferInfo(screen, &info)) {
+    text = L"[" + std::to_wstring(info.srWindow.Right - info.srWindow.Left + 1) + L" columns]\n";
     std::wstring row(info.dwSize.X, L' ');
     for (SHORT y = 0; y < info.dwSize.Y; ++y) {
       DWORD read = 0;
@@ -48,22 +56,38 @@ std::wstring ScreenText() {
   return text.substr(0, text.find_last_not_of(L'\n') + 1);
 }
 
-// Presses Enter, or the letter `key` (given in upper case, typed in lower case).
-void PressKey(wchar_t key) {
+// Writes key records into the window's input, each pressed and released.
+void Type(std::initializer_list<KEY_EVENT_RECORD> keys) {
   const HANDLE input =
       CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, OPEN_EXISTING, 0, nullptr);
-  INPUT_RECORD keys[2] = {};
-  for (int i = 0; i < 2; ++i) {
-    keys[i].EventType = KEY_EVENT;
-    keys[i].Event.KeyEvent.bKeyDown = i == 0;
-    keys[i].Event.KeyEvent.wRepeatCount = 1;
-    keys[i].Event.KeyEvent.wVirtualKeyCode = key == L'\r' ? VK_RETURN : key;
-    keys[i].Event.KeyEvent.uChar.UnicodeChar = key == L'\r' ? key : key - L'A' + L'a';
+  for (KEY_EVENT_RECORD key : keys) {
+    INPUT_RECORD records[2] = {};
+    for (int i = 0; i < 2; ++i) {
+      records[i].EventType = KEY_EVENT;
+      records[i].Event.KeyEvent = key;
+      records[i].Event.KeyEvent.bKeyDown = i == 0;
+      records[i].Event.KeyEvent.wRepeatCount = 1;
+    }
+    DWORD written = 0;
+    WriteConsoleInputW(input, records, 2, &written);
   }
-  DWORD written = 0;
-  WriteConsoleInputW(input, keys, 2, &written);
   CloseHandle(input);
+}
+
+KEY_EVENT_RECORD Key(WORD virtual_key, wchar_t c) {
+  KEY_EVENT_RECORD key{};
+  key.wVirtualKeyCode = virtual_key;
+  key.uChar.UnicodeChar = c;
+  return key;
+}
+
+// Presses Enter, or the letter `key` (given in upper case, typed in lower case), or types the
+// full-width R through an input method.
+void PressKey(wchar_t key) {
+  if (key == L'\r') return Type({Key(VK_RETURN, L'\r')});
+  if (key == L'Ｒ') return Type({Key(VK_PROCESSKEY, 0), Key(VK_PACKET, key)});
+  Type({Key(key, static_cast<wchar_t>(key - L'A' + L'a'))});
 }
 
 // How many times `text` holds `part`.
@@ -71,6 +95,43 @@ size_t Count(const std::wstring& text, const std::wstring& part) {
   size_t count = 0;
   for (size_t at = text.find(part); at != std::wstring::npos; at = text.find(part, at + 1)) ++count;
   return count;
+}
+
+void WriteTranscript(const wchar_t* transcript, const std::wstring& shown) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, shown.data(), static_cast<int>(shown.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, shown.data(), static_cast<int>(shown.size()), utf8.data(), size,
+                      nullptr, nullptr);
+  const HANDLE file = CreateFileW(transcript, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(file, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+// The installer's exit status, or kKeptWaiting where it did not end.
+int Status(const PROCESS_INFORMATION& process) {
+  if (WaitForSingleObject(process.hProcess, kPatienceMs) != WAIT_OBJECT_0) {
+    TerminateProcess(process.hProcess, kKeptWaiting);
+    return kKeptWaiting;
+  }
+  DWORD status = 0;
+  GetExitCodeProcess(process.hProcess, &status);
+  return static_cast<int>(status);
+}
+
+// Presses Ctrl+C in the window of `process` (this process ignoring it), and once the installer
+// has ended, writes what the window shows then; the installer's exit status. Staying attached
+// keeps the window there.
+int PressCtrlC(const PROCESS_INFORMATION& process, const wchar_t* transcript) {
+  Sleep(500);
+  if (!AttachConsole(process.dwProcessId)) return kDidNotWait;
+  SetConsoleCtrlHandler(nullptr, TRUE);
+  GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+  const int status = Status(process);
+  WriteTranscript(transcript, ScreenText());
+  FreeConsole();
+  return status;
 }
 
 // Ends the program ORVEX_TEST_HOLDER names, and waits until it has.
@@ -104,15 +165,7 @@ DWORD ActAsThePerson(const PROCESS_INFORMATION& process, const wchar_t* sign,
     }
     Sleep(50);
   }
-  const int size = WideCharToMultiByte(CP_UTF8, 0, shown.data(), static_cast<int>(shown.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, shown.data(), static_cast<int>(shown.size()), utf8.data(), size,
-                      nullptr, nullptr);
-  const HANDLE file = CreateFileW(transcript, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD written = 0;
-  WriteFile(file, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
-  CloseHandle(file);
+  WriteTranscript(transcript, shown);
   // Still there a moment after the prompt: it waits for the key.
   if (WaitForSingleObject(process.hProcess, 500) == WAIT_OBJECT_0) return kDidNotWait;
   if (close_first) CloseTheHolder();
@@ -121,9 +174,7 @@ DWORD ActAsThePerson(const PROCESS_INFORMATION& process, const wchar_t* sign,
   return 0;
 }
 
-}  // namespace
-
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+int Act() {
   int count = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
   if (argv != nullptr && count == 4 && std::wstring(argv[1]) == L"hold") {
@@ -150,25 +201,29 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   } else if (mode == L"shared") {
     AllocConsole();
     flags = 0;
+  } else if (mode == L"hidden") {
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
   }
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, startup.dwFlags != 0, flags,
-                      nullptr, nullptr, &startup, &process))
+  const bool inherit_handles = (startup.dwFlags & STARTF_USESTDHANDLES) != 0;
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, inherit_handles, flags, nullptr,
+                      nullptr, &startup, &process))
     return 3;
   if (mode == L"person") {
     const std::wstring keys = count > 6 ? argv[6] : L"\r";
     for (size_t at = 0, asked = 0; at < keys.size(); ++at, ++asked) {
+      if (keys[at] == L'^') return PressCtrlC(process, argv[5]);
       const bool close_first = keys[at] == L'!' && ++at < keys.size();
       if (const DWORD failed =
               ActAsThePerson(process, argv[3], argv[4], argv[5], asked, keys[at], close_first))
         return failed;
     }
   }
-  if (WaitForSingleObject(process.hProcess, kPatienceMs) != WAIT_OBJECT_0) {
-    TerminateProcess(process.hProcess, kKeptWaiting);
-    return kKeptWaiting;
-  }
-  DWORD status = 0;
-  GetExitCodeProcess(process.hProcess, &status);
-  return static_cast<int>(status);
+  return Status(process);
 }
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return Act(); }
+int wmain(int, wchar_t**) { return Act(); }

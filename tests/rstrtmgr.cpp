@@ -1,9 +1,11 @@
 // A stand-in for Windows' Restart Manager (rstrtmgr.dll), which Wine provides only as stubs
 // that name nobody. It names one application, registered to be reopened, as holding whatever
-// file is registered: the one ORVEX_TEST_HOLDER names ("NAME|PROCESS-ID") in the environment of
-// the process that loads it, or "a planted DLL" when it was loaded from anywhere but the system
-// folder. Asked to shut it down, it ends that process, as one that agrees to close; asked to
-// restart it, it creates the file ORVEX_TEST_REOPENED names.
+// file is registered: the one ORVEX_TEST_HOLDER names ("NAME|PROCESS-ID|HOW") in the environment
+// of the process that loads it, or "a planted DLL" when it was loaded from anywhere but the
+// system folder. Asked to shut it down, it ends that process, as one that agrees to close; asked
+// to restart it, it creates the file ORVEX_TEST_REOPENED names. HOW plays what Wine cannot
+// show: "u" another user's program (in another session, which RmGetList says), "w" one slow to
+// close (a second and a half), "f" a restart that Windows says failed.
 #include <windows.h>
 
 #include <restartmanager.h>
@@ -34,6 +36,14 @@ DWORD HolderProcess() {
   return separator ? wcstoul(separator + 1, nullptr, 10) : 0;
 }
 
+// Whether ORVEX_TEST_HOLDER's HOW holds `how`.
+bool Plays(wchar_t how) {
+  wchar_t holder[300] = {};
+  GetEnvironmentVariableW(L"ORVEX_TEST_HOLDER", holder, 300);
+  const wchar_t* last = wcsrchr(holder, L'|');
+  return last != nullptr && last != wcschr(holder, L'|') && wcschr(last, how) != nullptr;
+}
+
 }  // namespace
 
 DWORD WINAPI RmGetList(DWORD, UINT* needed, UINT* count, RM_PROCESS_INFO apps[], LPDWORD reasons) {
@@ -46,11 +56,16 @@ DWORD WINAPI RmGetList(DWORD, UINT* needed, UINT* count, RM_PROCESS_INFO apps[],
   if (*needed == 0) return ERROR_SUCCESS;
   ZeroMemory(&apps[0], sizeof apps[0]);
   apps[0].bRestartable = TRUE;
+  apps[0].ApplicationType = RmMainWindow;
   wchar_t* separator = wcschr(holder, L'|');
   if (separator != nullptr) {
     *separator = L'\0';
     apps[0].Process.dwProcessId = wcstoul(separator + 1, nullptr, 10);
   }
+  DWORD session = 0;
+  ProcessIdToSessionId(apps[0].Process.dwProcessId, &session);
+  apps[0].TSSessionId = Plays(L'u') ? session + 1 : session;
+  if (Plays(L'u')) *reasons = RmRebootReasonSessionMismatch;
   wchar_t module[MAX_PATH];
   wchar_t system[MAX_PATH];
   GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), module, MAX_PATH);
@@ -62,6 +77,7 @@ DWORD WINAPI RmGetList(DWORD, UINT* needed, UINT* count, RM_PROCESS_INFO apps[],
 }
 
 DWORD WINAPI RmShutdown(DWORD, ULONG, RM_WRITE_STATUS_CALLBACK) {
+  if (Plays(L'w')) Sleep(1'500);
   const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, HolderProcess());
   TerminateProcess(process, 0);
   WaitForSingleObject(process, 10'000);
@@ -73,7 +89,7 @@ DWORD WINAPI RmRestart(DWORD, DWORD, RM_WRITE_STATUS_CALLBACK) {
   wchar_t record[MAX_PATH] = {};
   GetEnvironmentVariableW(L"ORVEX_TEST_REOPENED", record, MAX_PATH);
   CloseHandle(CreateFileW(record, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  return ERROR_SUCCESS;
+  return Plays(L'f') ? 352 : ERROR_SUCCESS;  // ERROR_FAIL_RESTART
 }
 
 DWORD WINAPI RmEndSession(DWORD) { return ERROR_SUCCESS; }

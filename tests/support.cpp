@@ -39,7 +39,7 @@ std::wstring FixtureFolder(const wchar_t* name) {
   return TestPath("ORVEX_TEST_FIXTURES") + L"\\" + name + L"\\IRIS_OCR\\resources\\";
 }
 
-StandIn::StandIn(const char* variable, const std::wstring& arguments) {
+StandIn::StandIn(const char* variable, const std::wstring& arguments, HANDLE token) {
   static int started = 0;
   const std::wstring ready_name = L"orvex-test-stand-in-" + std::to_wstring(GetCurrentProcessId()) +
                                   L"-" + std::to_wstring(++started);
@@ -49,8 +49,8 @@ StandIn::StandIn(const char* variable, const std::wstring& arguments) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
-  if (!ready || !CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                nullptr, &startup, &info))
+  if (!ready || !CreateProcessAsUserW(token, exe.c_str(), command.data(), nullptr, nullptr, FALSE,
+                                      0, nullptr, nullptr, &startup, &info))
     throw std::runtime_error("cannot start " + Utf8(exe) + ": " + std::to_string(GetLastError()));
   CloseHandle(info.hThread);
   process_.reset(info.hProcess);

@@ -38,10 +38,10 @@ std::wstring FixtureFolder(const wchar_t* name);
 
 // A stand-in program of the tests' that the build names in `variable`, running while this
 // lives: started with `arguments` and then the name of an event it signals once it is ready, and
-// waited for until it is.
+// waited for until it is; with `token`, as that token's user.
 class StandIn {
  public:
-  StandIn(const char* variable, const std::wstring& arguments);
+  StandIn(const char* variable, const std::wstring& arguments, HANDLE token = nullptr);
   ~StandIn();
   StandIn(const StandIn&) = delete;
   StandIn& operator=(const StandIn&) = delete;

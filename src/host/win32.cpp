@@ -35,3 +35,12 @@ std::wstring Describe(const Failure& failure) {
   if (failure.code == ERROR_SUCCESS) return failure.what;
   return failure.what + L": " + SystemMessage(failure.code);
 }
+
+bool IsElevated(HANDLE process) {
+  UniqueHandle token;
+  TOKEN_ELEVATION elevation{};
+  DWORD size = 0;
+  return OpenProcessToken(process, TOKEN_QUERY, token.put()) &&
+         GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size) &&
+         elevation.TokenIsElevated != 0;
+}

@@ -84,3 +84,6 @@ std::wstring SystemMessage(DWORD code);
 
 // "what: system message" (just "what" without a code), as shown to the user.
 std::wstring Describe(const Failure& failure);
+
+// Whether `process` runs with an administrator's full rights; false where that cannot be told.
+bool IsElevated(HANDLE process);

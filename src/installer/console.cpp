@@ -1,37 +1,55 @@
 #include "installer/console.h"
 
-#include <tlhelp32.h>
-
 #include "host/win32.h"
 
 namespace {
 
-int exit_status = 0;
-
-BOOL WINAPI EndWithStatus(DWORD) { ExitProcess(static_cast<UINT>(exit_status)); }
-
-// Whether the process that started this one is named explorer.exe.
-bool ParentIsExplorer() {
-  const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof entry;
-  DWORD parent = 0;
-  // The parent's entry may come before this process's: two passes.
-  for (int pass = 0; pass < 2; ++pass) {
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
-         more = Process32NextW(snapshot.get(), &entry)) {
-      if (pass == 0 && entry.th32ProcessID == GetCurrentProcessId())
-        parent = entry.th32ParentProcessID;
-      if (pass == 1 && parent != 0 && entry.th32ProcessID == parent)
-        return CompareStringOrdinal(entry.szExeFile, -1, L"explorer.exe", -1, TRUE) == CSTR_EQUAL;
-    }
+// Punctuation that no row may begin with (it closes a phrase), or end with (it opens one).
+bool IsIn(const wchar_t* set, wchar_t c) {
+  for (; *set != L'\0'; ++set) {
+    if (c == *set) return true;
   }
   return false;
 }
 
-bool IsModifier(WORD key) {
-  return key == VK_SHIFT || key == VK_CONTROL || key == VK_MENU || key == VK_LWIN ||
-         key == VK_RWIN || key == VK_CAPITAL || key == VK_NUMLOCK || key == VK_SCROLL;
+// Whether a row may end between `before` and `after`: at a space, or beside a Chinese character
+// where the punctuation allows.
+bool MayBreakBetween(wchar_t before, wchar_t after) {
+  if (after == L' ') return true;
+  if (ColumnsOf(before) != 2 && ColumnsOf(after) != 2) return false;
+  return !IsIn(L"，。、；：？！）」』】》…", after) && !IsIn(L"（「『【《", before);
+}
+
+// The width of the console window that `stream` writes to, in columns; 0 where it cannot say.
+int WindowColumns(HANDLE stream) {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(stream, &info)) return 0;
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+// One line without line breaks, fitted.
+std::wstring FitRow(const std::wstring& line, int columns) {
+  const int limit = columns - 1;
+  std::wstring fitted;
+  size_t start = 0;
+  for (;;) {
+    int width = 0;
+    size_t end = start;
+    size_t row_end = start;  // the last place the row may end, past `start`
+    while (end < line.size() && width + ColumnsOf(line[end]) <= limit) {
+      if (end > start && MayBreakBetween(line[end - 1], line[end])) row_end = end;
+      width += ColumnsOf(line[end++]);
+    }
+    if (end == start) ++end;  // a character wider than a row still goes
+    if (end >= line.size()) return fitted.append(line, start, std::wstring::npos);
+    if (MayBreakBetween(line[end - 1], line[end])) row_end = end;
+    if (row_end == start) row_end = end;  // nowhere to break: cut
+    size_t next = row_end;
+    while (row_end > start && line[row_end - 1] == L' ') --row_end;
+    while (next < line.size() && line[next] == L' ') ++next;
+    fitted.append(line, start, row_end - start).append(L"\r\n");
+    start = next;
+  }
 }
 
 }  // namespace
@@ -41,42 +59,37 @@ bool IsConsole(DWORD which) {
   return GetConsoleMode(GetStdHandle(which), &mode) != FALSE;
 }
 
+int ColumnsOf(wchar_t c) {
+  return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
+                 (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+                 (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+                 (c >= 0xFFE0 && c <= 0xFFE6)
+             ? 2
+             : 1;
+}
+
+std::wstring FitToColumns(const std::wstring& line, int columns) {
+  if (columns < 2) return line;
+  std::wstring fitted;
+  for (size_t start = 0; start <= line.size();) {
+    size_t end = line.find(L'\n', start);
+    if (end == std::wstring::npos) end = line.size();
+    const size_t text_end = end > start && line[end - 1] == L'\r' ? end - 1 : end;
+    if (start > 0) fitted += L"\r\n";
+    fitted += FitRow(line.substr(start, text_end - start), columns);
+    start = end + 1;
+  }
+  return fitted;
+}
+
 void PrintLine(DWORD which, const std::wstring& line) {
-  const std::wstring text = line + L"\r\n";
   const HANDLE stream = GetStdHandle(which);
   DWORD written = 0;
   if (IsConsole(which)) {
+    const std::wstring text = FitToColumns(line, WindowColumns(stream)) + L"\r\n";
     WriteConsoleW(stream, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     return;
   }
-  const std::string utf8 = Utf8(text);
+  const std::string utf8 = Utf8(line + L"\r\n");
   WriteFile(stream, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
-}
-
-bool StartedFromExplorer() {
-  DWORD processes[2];
-  DWORD session = 0;
-  return IsConsole(STD_INPUT_HANDLE) && IsConsole(STD_OUTPUT_HANDLE) &&
-         GetConsoleProcessList(processes, 2) == 1 &&
-         ProcessIdToSessionId(GetCurrentProcessId(), &session) && session != 0 &&
-         ParentIsExplorer();
-}
-
-WORD WaitForKey(const std::wstring& prompt, int status) {
-  exit_status = status;
-  SetConsoleCtrlHandler(EndWithStatus, TRUE);
-  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-  // A key pressed before the prompt appeared does not count.
-  FlushConsoleInputBuffer(input);
-  PrintLine(STD_OUTPUT_HANDLE, prompt);
-  INPUT_RECORD record;
-  DWORD read = 0;
-  constexpr DWORD kCtrlOrAlt =
-      LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED | LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED;
-  while (ReadConsoleInputW(input, &record, 1, &read) && read == 1) {
-    const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
-    if (record.EventType == KEY_EVENT && key.bKeyDown && !IsModifier(key.wVirtualKeyCode))
-      return key.dwControlKeyState & kCtrlOrAlt ? 0 : key.wVirtualKeyCode;
-  }
-  return 0;
 }

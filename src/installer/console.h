@@ -1,5 +1,5 @@
-// The console: lines of any text to standard output or error, and the window a person opened
-// by starting the program from Explorer, which must not close before they have read it.
+// Lines of any text to standard output or error: to a console in the window's width, to a file
+// or pipe as they are.
 #pragma once
 
 #include <windows.h>
@@ -9,21 +9,18 @@
 // Whether the standard stream `which` is a console.
 bool IsConsole(DWORD which);
 
+// How many of a console's columns `c` takes: two for the wide characters of East Asian scripts
+// (Chinese among them), one for any other.
+int ColumnsOf(wchar_t c);
+
+// `line` broken into rows that fit `columns` columns, as a graphical window would break it:
+// between words, or between any two characters where one is Chinese (but never before the
+// punctuation that closes a phrase); a run without a place to break, such as a path, that is
+// longer than a row is cut where it must be. A row keeps off the last column, where the console
+// would move on to the next row by itself. Rows are joined by CR LF.
+std::wstring FitToColumns(const std::wstring& line, int columns);
+
 // Writes `line` and a line break to the standard stream `which` (STD_OUTPUT_HANDLE or
-// STD_ERROR_HANDLE): to a console as UTF-16, whatever its code page; to a file or pipe as
-// UTF-8.
+// STD_ERROR_HANDLE): to a console as UTF-16, whatever its code page, fitted to its window's
+// width; to a file or pipe as UTF-8, unchanged.
 void PrintLine(DWORD which, const std::wstring& line);
-
-// Whether a person started the program from Explorer (a double-click, "Run as administrator",
-// a shortcut), so that its console window was opened for it alone and closes when it ends:
-// Explorer started it, in a user's session, and its input and output are a console that no
-// other process shares. Anything unattended fails one of these: a deployment tool or service
-// runs in session 0 or redirects the output, a shell shares its console, and any other parent
-// is not Explorer. Ask at start-up, while the parent is surely still there.
-bool StartedFromExplorer();
-
-// Shows `prompt` and returns once a key is pressed (a modifier key alone does not count): its
-// virtual-key code ('A' to 'Z' for letters, whatever the keyboard's language), or 0 for a key
-// pressed with Ctrl or Alt and when the console cannot be read. Closing the window or Ctrl+C
-// instead ends the program with `status`.
-WORD WaitForKey(const std::wstring& prompt, int status);

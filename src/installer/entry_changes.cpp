@@ -15,12 +15,23 @@ std::optional<Failure> CreateEntry(const ResourceFolder& folder, HolderWait& wai
                                    const std::wstring& name, DWORD access, UniqueHandle& file) {
   const std::wstring path = folder.path + name;
   const std::optional<SystemError> error = wait.Retry([&] {
-    file.reset(
-        CreateFileW(path.c_str(), access, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    file.reset(CreateFileW(path.c_str(), access | DELETE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
     return static_cast<bool>(file);
   });
   if (error) return Failure{L"could not create " + path, error->code};
-  return std::nullopt;
+  return CheckCreatedInFolder(folder, name, file);
+}
+
+std::optional<Failure> CheckCreatedInFolder(const ResourceFolder& folder, const std::wstring& name,
+                                            UniqueHandle& file) {
+  if (folder.final_path.empty() || SameName(FinalPath(file.get()), folder.final_path + name))
+    return std::nullopt;
+  DeleteThroughHandle(file.get(), false);
+  file.reset();
+  return Failure{L"the resource folder " + folder.path +
+                     L" was moved or replaced while the installer worked in it",
+                 0};
 }
 
 bool DeleteThroughHandle(HANDLE file, bool ignore_read_only) {

@@ -13,7 +13,8 @@
 #include "installer/holder_wait.h"
 #include "installer/resource_folder.h"
 
-// Creates the file `name`, which must not exist, opened with `access` and no sharing.
+// Creates the file `name`, which must not exist, opened with `access` and no sharing, and checks
+// that it was created in the folder (CheckCreatedInFolder).
 std::optional<Failure> CreateEntry(const ResourceFolder& folder, HolderWait& wait,
                                    const std::wstring& name, DWORD access, UniqueHandle& file);
 
@@ -41,6 +42,14 @@ std::optional<Failure> MoveOpened(const ResourceFolder& folder, HolderWait& wait
 // OpenToMove, then MoveOpened.
 std::optional<Failure> MoveEntry(const ResourceFolder& folder, HolderWait& wait,
                                  const std::wstring& from, const std::wstring& to, DWORD flags);
+
+// A file is created by name, and the folder, held open for the run, can still be moved and
+// replaced by a link meanwhile by anyone who may change its parent: the name then leads
+// elsewhere. So the new `file` must be the folder's entry `name` by its final path; where it is
+// not, what was created goes again, through its handle (opened with DELETE), before a byte is
+// written, and that is a failure naming the folder.
+std::optional<Failure> CheckCreatedInFolder(const ResourceFolder& folder, const std::wstring& name,
+                                            UniqueHandle& file);
 
 // Marks the open `file` for deletion, so that its name goes as soon as the system allows: at
 // once where it can remove a name that others still hold, otherwise when the last holder

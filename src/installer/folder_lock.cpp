@@ -37,7 +37,12 @@ std::optional<NotLocked> FolderLock::Acquire(const ResourceFolder& folder, DWORD
     // name that is taken (a link planted there, say).
     file_.reset(OpenLockFile(path_, CREATE_NEW));
     SystemError error = LastSystemError();
-    if (!file_ && error.code == ERROR_FILE_EXISTS) {
+    if (file_) {
+      if (auto failure = CheckCreatedInFolder(folder, kLockFileName, file_))
+        return NotLocked{std::move(*failure)};
+      break;
+    }
+    if (error.code == ERROR_FILE_EXISTS) {
       file_.reset(OpenLockFile(path_, OPEN_EXISTING));
       error = LastSystemError();
       // Taken, yet not there to open: once is another run removing it, every time is a link

@@ -22,7 +22,15 @@ enum Phrase {
   kWaitForOtherRun,
   kInUseBy,
   kProcess,
+  kService,
   kListSeparator,
+  kCannotClose,
+  kOtherUser,
+  kAdministrator,
+  kPartOfWindows,
+  kRestartFirst,
+  kNotReopened,
+  kPhraseCount,
 };
 
 // A phrase in each language the program speaks, in the order of Language.
@@ -40,11 +48,11 @@ constexpr Text kTexts[] = {
    L"按任意键关闭此窗口。",
    L"按任意鍵關閉此視窗。"}},
   {{L"Close %1, then press R to try again.",
-   L"请关闭 %1，然后按 R 重试。",
-   L"請關閉 %1，然後按 R 重試。"}},
+   L"请关闭 %1，然后按字母键 R 重试。",
+   L"請關閉 %1，然後按字母鍵 R 重試。"}},
   {{L"Or press C to have Windows close it now and reopen it when the installation is done.",
-   L"或按 C 让 Windows 立即关闭它，并在安装完成后重新打开它。",
-   L"或按 C 讓 Windows 立即關閉它，並在安裝完成後重新開啟它。"}},
+   L"或按字母键 C 让 Windows 立即关闭它，并在安装完成后重新打开它。",
+   L"或按字母鍵 C 讓 Windows 立即關閉它，並在安裝完成後重新開啟它。"}},
   {{L"Windows cannot reopen %1 afterwards: reopen it yourself.",
    L"Windows 无法在之后重新打开 %1：请自行重新打开。",
    L"Windows 無法在之後重新開啟 %1：請自行重新開啟。"}},
@@ -84,10 +92,32 @@ constexpr Text kTexts[] = {
   {{L"%1 (process %2)",
    L"%1（进程 %2）",
    L"%1（處理程序 %2）"}},
+  {{L"the service %1 (process %2)",
+   L"服务 %1（进程 %2）",
+   L"服務 %1（處理程序 %2）"}},
   {{L", ",
    L"、",
    L"、"}},
+  {{L"Windows cannot close %1 for you (%2).",
+   L"Windows 无法为您关闭 %1（%2）。",
+   L"Windows 無法為您關閉 %1（%2）。"}},
+  {{L"another user's program",
+   L"另一个用户的程序",
+   L"另一個使用者的程式"}},
+  {{L"running as administrator",
+   L"以管理员身份运行",
+   L"以系統管理員身分執行"}},
+  {{L"part of Windows",
+   L"Windows 的一部分",
+   L"Windows 的一部分"}},
+  {{L"Windows needs a restart first",
+   L"Windows 需要先重新启动",
+   L"Windows 需要先重新啟動"}},
+  {{L"Windows did not reopen %1: reopen it yourself.",
+   L"Windows 未重新打开 %1：请自行重新打开。",
+   L"Windows 未重新開啟 %1：請自行重新開啟。"}},
 };
+static_assert(sizeof kTexts / sizeof kTexts[0] == kPhraseCount, "a text for every phrase");
 // clang-format on
 
 // `phrase` in `language`, with %1 and %2 replaced by `first` and `second`.
@@ -102,17 +132,52 @@ std::wstring Say(Language language, Phrase phrase, const std::wstring& first = {
   return text;
 }
 
-// The holders, named with their process ids; with `only_not_reopened`, only those Windows cannot
-// reopen.
-std::wstring Names(Language language, const std::vector<Holder>& holders,
-                   bool only_not_reopened = false) {
+// One holder, named with its process id, as a service where it is one.
+std::wstring Name(Language language, const Holder& holder) {
+  return Say(language, holder.service ? kService : kProcess, holder.name,
+             DecimalText(holder.process_id));
+}
+
+// The holders that `pick` picks, named.
+template <typename Pick>
+std::wstring Names(Language language, const std::vector<Holder>& holders, const Pick& pick) {
   std::wstring names;
   for (const Holder& holder : holders) {
-    if (only_not_reopened && holder.restartable) continue;
+    if (!pick(holder)) continue;
     if (!names.empty()) names += Say(language, kListSeparator);
-    names += Say(language, kProcess, holder.name, DecimalText(holder.process_id));
+    names += Name(language, holder);
   }
   return names;
+}
+
+std::wstring Names(Language language, const std::vector<Holder>& holders) {
+  return Names(language, holders, [](const Holder&) { return true; });
+}
+
+// Why Windows cannot close a holder, in a few words.
+Phrase ReasonOf(NotClosable why) {
+  switch (why) {
+    case NotClosable::kOtherUser:
+      return kOtherUser;
+    case NotClosable::kAdministrator:
+      return kAdministrator;
+    case NotClosable::kPartOfWindows:
+      return kPartOfWindows;
+    default:
+      return kRestartFirst;
+  }
+}
+
+// A line for each of `holders` that Windows cannot close, saying why.
+std::wstring CannotCloseLines(Language language, const std::vector<Holder>& holders) {
+  std::wstring lines;
+  for (const Holder& holder : holders) {
+    if (holder.not_closable == NotClosable::kNo) continue;
+    if (!lines.empty()) lines += L"\r\n";
+    lines += Say(language, kCannotClose, Name(language, holder),
+                 Say(language, ReasonOf(holder.not_closable)));
+  }
+  return lines;
 }
 
 }  // namespace
@@ -154,15 +219,23 @@ std::wstring ClosePrompt(Language language, Outcome outcome, const std::vector<H
   if (!FoundInUse(outcome)) return Say(language, kPrompt);
   std::wstring prompt = Say(language, kPromptTryAgain,
                             holders.empty() ? L"" ORVEX_PRODUCT_NAME : Names(language, holders));
-  if (!holders.empty()) {
+  if (WindowsCanClose(holders)) {
     prompt += L"\r\n" + Say(language, kPromptCloseForMe);
-    const std::wstring not_reopened = Names(language, holders, true);
+    const std::wstring not_reopened =
+        Names(language, holders, [](const Holder& holder) { return !WindowsReopens(holder); });
     if (!not_reopened.empty())
       prompt += L"\r\n" + Say(language, kPromptReopenYourself, not_reopened);
+  } else if (!holders.empty()) {
+    prompt += L"\r\n" + CannotCloseLines(language, holders);
   }
   return prompt + L"\r\n" + Say(language, kPromptAnyOtherKey);
 }
 
-std::wstring DidNotClose(Language language, const std::vector<Holder>& holders) {
-  return Say(language, kDidNotClose, Names(language, holders));
+std::wstring DidNotClose(Language language, const Closing& closing) {
+  if (closing.refused) return CannotCloseLines(language, closing.stayed);
+  return Say(language, kDidNotClose, Names(language, closing.stayed));
+}
+
+std::wstring NotReopened(Language language, const std::vector<Holder>& holders) {
+  return Say(language, kNotReopened, Names(language, holders));
 }

@@ -36,9 +36,14 @@ inline constexpr WORD kTryAgainKey = 'R';
 inline constexpr WORD kCloseForMeKey = 'C';
 
 // What is shown before the window that was opened for the program alone closes, after a run
-// that came to `outcome`: where a file is in use, the keys to finish the installation now,
-// kCloseForMeKey only where `holders` names who holds it.
+// that came to `outcome`: where a file is in use, the keys to finish the installation now:
+// kCloseForMeKey only where Windows can close every holder (WindowsCanClose), and otherwise a
+// line for each holder it cannot close, saying why.
 std::wstring ClosePrompt(Language language, Outcome outcome, const std::vector<Holder>& holders);
 
-// Says that `holders`, asked to close, did not.
-std::wstring DidNotClose(Language language, const std::vector<Holder>& holders);
+// What a person is told where not every holder closed when asked: why Windows could not close
+// them, or that they did not.
+std::wstring DidNotClose(Language language, const Closing& closing);
+
+// Says that Windows did not reopen `holders`, which it closed.
+std::wstring NotReopened(Language language, const std::vector<Holder>& holders);

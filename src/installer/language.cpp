@@ -34,9 +34,9 @@ Language LanguageFor(DWORD which) {
   LanguageCues cues;
   cues.display = GetUserDefaultUILanguage();
   cues.to_console = IsConsole(which);
-  // Asked only where the answer matters: SetThreadUILanguage(0) also sets the language of the
-  // system's own messages, as it does for Windows' console programs.
-  if (cues.to_console && LanguageOfTheDisplay(cues.display) != Language::kEnglish) {
+  // For a console, whatever the display: SetThreadUILanguage(0) also has the system's own
+  // messages come in the language that console shows best, as Windows' console programs do.
+  if (cues.to_console) {
     cues.code_page = GetConsoleOutputCP();
     cues.console_ui = SetThreadUILanguage(0);
   }

@@ -22,4 +22,6 @@ struct LanguageCues {
 Language ChooseLanguage(const LanguageCues& cues);
 
 // ChooseLanguage for lines that go to the standard stream `which`, as this process finds it.
+// Where that is a console, the thread's language for the system's own messages is filtered for
+// it (SetThreadUILanguage(0)): call it before the first of them is formatted.
 Language LanguageFor(DWORD which);

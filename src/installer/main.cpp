@@ -9,52 +9,69 @@
 #include "installer/install.h"
 #include "installer/language.h"
 #include "installer/long_paths.h"
+#include "installer/persons_window.h"
 #include "installer/report.h"
 
 namespace {
 
-// One run: finds the host, installs the payloads into its resource folder, says what happened.
-RunOutcome RunOnce() {
+// One run: finds the host, installs the payloads into its resource folder, says what happened,
+// the next step in `language`.
+RunOutcome RunOnce(Language language) {
   const std::wstring shown = GetOcrResourceDirectory(kOcrResourceSubdir);
   if (shown.empty()) return ReportHostMissing();
   const std::wstring directory = ExtendedLengthPath(shown);
   return Report(InstallPayloads(directory, BuildPayloadTable(), GetModuleHandleW(nullptr)),
-                directory, shown);
+                directory, shown, language);
 }
 
 // Has Windows close the programs that hold `file` (none is forced: one that asks to save its
 // work stays open, and the person is told), runs the installation again, and has Windows reopen
-// them.
-RunOutcome CloseHoldersAndRunAgain(const std::wstring& file) {
+// them; those it did not reopen are named, for the person to reopen.
+RunOutcome CloseHoldersAndRunAgain(const std::wstring& file, Language language) {
   HolderSession session(file);
-  const std::vector<Holder> stayed = session.Close();
-  if (!stayed.empty())
-    PrintLine(STD_ERROR_HANDLE, DidNotClose(LanguageFor(STD_ERROR_HANDLE), stayed));
-  RunOutcome outcome = RunOnce();
-  session.Reopen();
+  const std::vector<Holder> holders = session.Holders();
+  const Closing closing = session.Close();
+  if (!closing.stayed.empty()) PrintLine(STD_ERROR_HANDLE, DidNotClose(language, closing));
+  RunOutcome outcome = RunOnce(language);
+  const bool reopened = session.Reopen();
+  std::vector<Holder> not_reopened;
+  for (const Holder& holder : holders) {
+    bool stayed = false;
+    for (const Holder& open : closing.stayed)
+      stayed = stayed || open.process_id == holder.process_id;
+    if (!stayed && (!reopened || !WindowsReopens(holder))) not_reopened.push_back(holder);
+  }
+  if (!not_reopened.empty()) PrintLine(STD_ERROR_HANDLE, NotReopened(language, not_reopened));
   return outcome;
 }
 
 }  // namespace
 
-// Arguments and environment are not read: the registry is the only input. Started from
-// Explorer, the window stays until the person has read what happened; where a file is in use,
-// they may finish the installation now rather than at the restart, as often as they like.
+// Arguments and environment are not read: the registry is the only input. Started by a person
+// from a graphical program, the window stays until they have read what happened; where a file
+// is in use, they may finish the installation now rather than at the restart, as often as they
+// like.
 int wmain(int, wchar_t**, wchar_t**) {
-  const bool person = StartedFromExplorer();
-  RunOutcome run = RunOnce();
+  // Chosen before the first line, since choosing has the system's own messages follow the
+  // console too, as Windows' console programs do.
+  const Language prompt_language = LanguageFor(STD_OUTPUT_HANDLE);
+  const Language language = LanguageFor(STD_ERROR_HANDLE);
+  const bool person = StartedByAPerson();
+  RunOutcome run = RunOnce(language);
   while (person) {
-    const WORD key =
-        WaitForKey(ClosePrompt(LanguageFor(STD_OUTPUT_HANDLE), run.outcome, run.holders),
-                   ExitCodeOf(run.outcome));
+    EndOnCloseWith(ExitCodeOf(run.outcome));
+    const Choice choice = WaitForChoice(ClosePrompt(prompt_language, run.outcome, run.holders));
     if (!FoundInUse(run.outcome)) break;
-    if (key == kTryAgainKey) {
-      run = RunOnce();
-    } else if (key == kCloseForMeKey && !run.holders.empty()) {
-      run = CloseHoldersAndRunAgain(run.held_file);
+    if (choice == Choice::kTryAgain) {
+      RunBegins();
+      run = RunOnce(language);
+    } else if (choice == Choice::kCloseForMe && WindowsCanClose(run.holders)) {
+      RunBegins();
+      run = CloseHoldersAndRunAgain(run.held_file, language);
     } else {
       break;
     }
+    if (RunEnded(ExitCodeOf(run.outcome))) break;  // the person asked to close meanwhile
   }
   return ExitCodeOf(run.outcome);
 }

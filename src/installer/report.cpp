@@ -33,17 +33,6 @@ std::wstring DriveOf(const std::wstring& directory) {
   return DisplayPath(volume);
 }
 
-// Whether this process runs with an administrator's full rights, so that "Run as
-// administrator" would change nothing.
-bool Elevated() {
-  UniqueHandle token;
-  TOKEN_ELEVATION elevation{};
-  DWORD size = 0;
-  return OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()) &&
-         GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size) &&
-         elevation.TokenIsElevated != 0;
-}
-
 }  // namespace
 
 RunOutcome ReportHostMissing() {
@@ -51,11 +40,11 @@ RunOutcome ReportHostMissing() {
   return {Outcome::kHostMissing, {}, {}};
 }
 
-RunOutcome Report(InstallReport report, const std::wstring& directory, const std::wstring& shown) {
+RunOutcome Report(InstallReport report, const std::wstring& directory, const std::wstring& shown,
+                  Language language) {
   const auto print = [&](const std::wstring& message) {
     PrintLine(STD_ERROR_HANDLE, AsShown(message, directory, shown));
   };
-  const Language language = LanguageFor(STD_ERROR_HANDLE);
   RunOutcome outcome{report.outcome, DisplayPath(report.held_file), {}};
   // Who holds the file in use, where Windows can tell: named in the line that says it is in
   // use, the first.
@@ -81,7 +70,7 @@ RunOutcome Report(InstallReport report, const std::wstring& directory, const std
   circumstances.bytes = report.bytes_needed;
   circumstances.place = report.outcome == Outcome::kDiskFull ? DriveOf(directory) : directory;
   circumstances.read_only_file = std::move(report.read_only_file);
-  circumstances.elevated = report.outcome == Outcome::kRefused && Elevated();
+  circumstances.elevated = report.outcome == Outcome::kRefused && IsElevated(GetCurrentProcess());
   const std::wstring next = NextStep(language, report.outcome, circumstances);
   if (!next.empty()) print(next);
   return outcome;

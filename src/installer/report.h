@@ -8,6 +8,7 @@
 #include "installer/exit_status.h"
 #include "installer/file_holders.h"
 #include "installer/install.h"
+#include "installer/language.h"
 
 // What a person at the machine may act on after a run: its outcome and, where it found a file
 // in use, that file (as the Restart Manager takes it) and who holds it, where Windows can tell.
@@ -21,5 +22,6 @@ struct RunOutcome {
 RunOutcome ReportHostMissing();
 
 // Says what the run on `directory`, the extended-length form of the folder `shown`, came to:
-// the folder as the user knows it in every line.
-RunOutcome Report(InstallReport report, const std::wstring& directory, const std::wstring& shown);
+// the folder as the user knows it in every line, what a person can do next in `language`.
+RunOutcome Report(InstallReport report, const std::wstring& directory, const std::wstring& shown,
+                  Language language);

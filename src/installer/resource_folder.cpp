@@ -40,9 +40,17 @@ std::optional<Failure> ListEntries(const ResourceFolder& folder, const wchar_t* 
                                    std::vector<std::wstring>& names) {
   names.clear();
   WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileExW((folder.path + pattern).c_str(), FindExInfoBasic, &found,
-                                         FindExSearchNameMatch, nullptr, 0);
+  const std::wstring wildcard = folder.path + pattern;
+  // Without the short names, which the installer never needs; Vista does not know that level
+  // and refuses it, and gets the standard one.
+  HANDLE search = FindFirstFileExW(wildcard.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
+                                   nullptr, 0);
   DWORD error = GetLastError();
+  if (search == INVALID_HANDLE_VALUE && error == ERROR_INVALID_PARAMETER) {
+    search = FindFirstFileExW(wildcard.c_str(), FindExInfoStandard, &found, FindExSearchNameMatch,
+                              nullptr, 0);
+    error = GetLastError();
+  }
   if (search != INVALID_HANDLE_VALUE) {
     do {
       names.push_back(std::wstring(found.cFileName));

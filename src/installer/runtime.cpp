@@ -15,9 +15,9 @@
 // out or a string would exceed its largest possible size, and where the program itself is at
 // fault (a position past the end of a string, a null pointer made a string); either way the
 // run cannot go on. Ending the run right here, with exit status 2 and a line on standard error
-// that says which it was, means the program carries no exception machinery at all: no unwinder, no exception classes
-// with their strings, no terminate handler with its name demangler, and no thread runtime for
-// them. Together with compiling the standard string code into the program
+// that says which it was, means the program carries no exception machinery at all: no unwinder, no
+// exception classes with their strings, no terminate handler with its name demangler, and no thread
+// runtime for them. Together with compiling the standard string code into the program
 // (cmake/implicit_templates.h), that is about 250 KB of what would otherwise be a 320 KB image.
 #include <windows.h>
 
