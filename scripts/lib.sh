@@ -32,26 +32,54 @@ runnable_arch() {
   if /usr/lib/wine/wine --version >/dev/null 2>&1; then echo i686; else echo x86_64; fi
 }
 
-# build_in DIR ARCH [CMAKE-ARGS...]: configures and builds into DIR.
-build_in() {
+# The build folder whose programs run here.
+run_dir() {
+  if [ "$(runnable_arch)" = x86_64 ]; then echo "$BUILD/x86_64"; else echo "$BUILD"; fi
+}
+
+# start_prefix DIR: makes the Wine prefix that the build in DIR runs its programs in, in the
+# background, unless it is there; wait_prefix waits for it. On a new prefix Wine's services go
+# on starting after wineboot returns, and a program that opens a window meanwhile waits ten
+# seconds for them, more than once; made in a session of its own while the build runs, the
+# prefix has settled by the time anything runs in it.
+start_prefix() {
+  PREFIX_PID=
+  [ -f "$1/wineprefix/system.reg" ] && return 0
+  ("$1/wine-run" wineboot -i && "$1/wine-run" wineserver -w) </dev/null >/dev/null 2>&1 &
+  PREFIX_PID=$!
+}
+wait_prefix() {
+  [ -z "$PREFIX_PID" ] || wait "$PREFIX_PID" || true
+}
+
+# configure_in DIR ARCH [CMAKE-ARGS...]: configures DIR; build_in also builds it.
+configure_in() {
   local dir=$1 arch=$2
   shift 2
   cmake -S "$ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$arch-w64-mingw32.cmake" "$@"
-  cmake --build "$dir" -j"$(nproc)"
+}
+build_in() {
+  configure_in "$@"
+  cmake --build "$1" -j"$(nproc)"
 }
 
-# The build folder whose programs run here, built; with tests when asked. The 32-bit build in
-# build/ is always made too (with the same arguments), so a fault that only the release's
-# architecture has fails here on every machine, whether or not its programs can run.
+# The build folder whose programs run here, built, with its Wine prefix made; with tests when
+# asked. The 32-bit build in build/ is always made too (with the same arguments), so a fault
+# that only the release's architecture has fails here on every machine, whether or not its
+# programs can run.
 build_runnable() {
+  RUN_DIR=$(run_dir)
+  local release=()
+  [ "$RUN_DIR" = "$BUILD" ] || release=(-DORVEX_RELEASE_EXE="$BUILD/OrvexProChineseOCR.exe")
+  configure_in "$RUN_DIR" "$(runnable_arch)" "$@" "${release[@]}"
+  start_prefix "$RUN_DIR"
   build_in "$BUILD" i686 "$@"
-  RUN_DIR=$BUILD
-  if [ "$(runnable_arch)" = x86_64 ]; then
+  if [ "$RUN_DIR" != "$BUILD" ]; then
     echo "NOTE: this machine cannot run 32-bit programs, so what runs here is a 64-bit build"
     echo "      of the same sources; the 32-bit build in $BUILD is compiled but not run."
-    build_in "$BUILD/x86_64" x86_64 "$@" -DORVEX_RELEASE_EXE="$BUILD/OrvexProChineseOCR.exe"
-    RUN_DIR=$BUILD/x86_64
+    build_in "$RUN_DIR" x86_64 "$@" "${release[@]}"
   fi
+  wait_prefix
 }
 
 # The folder of the payloads the build in DIR embedded.

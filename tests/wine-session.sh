@@ -9,6 +9,7 @@
 set -eu
 run=$2
 display_file=$3
+prefix=$(dirname "$run")/wineprefix
 stop() {
   "$run" wineserver -k 2>/dev/null || true
   if [ -f "$display_file.pid" ]; then kill "$(cat "$display_file.pid")" 2>/dev/null || true; fi
@@ -17,6 +18,13 @@ stop() {
 case "$1" in
   start)
     stop
+    # A new prefix is made in a session of its own, left to end by itself: Wine's services go on
+    # setting the prefix up after wineboot returns, and a program that opens a window in that
+    # first session waits for them, ten seconds at a time.
+    if [ ! -f "$prefix/system.reg" ]; then
+      "$run" wineboot -i </dev/null >/dev/null 2>&1
+      "$run" wineserver -w
+    fi
     if command -v Xvfb >/dev/null 2>&1; then
       Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file.tmp" \
         </dev/null >/dev/null 2>&1 &
