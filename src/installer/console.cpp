@@ -4,7 +4,18 @@
 
 namespace {
 
-// Punctuation that no row may begin with (it closes a phrase), or end with (it opens one).
+// How many of a console's columns `c` takes: two for the wide characters of East Asian scripts
+// (Chinese among them), one for any other.
+int ColumnsOf(wchar_t c) {
+  return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
+                 (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+                 (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+                 (c >= 0xFFE0 && c <= 0xFFE6)
+             ? 2
+             : 1;
+}
+
+// Whether `c` is one of the characters of `set`.
 bool IsIn(const wchar_t* set, wchar_t c) {
   for (; *set != L'\0'; ++set) {
     if (c == *set) return true;
@@ -13,7 +24,8 @@ bool IsIn(const wchar_t* set, wchar_t c) {
 }
 
 // Whether a row may end between `before` and `after`: at a space, or beside a Chinese character
-// where the punctuation allows.
+// where the punctuation allows (no row begins with what closes a phrase, nor ends with what
+// opens one).
 bool MayBreakBetween(wchar_t before, wchar_t after) {
   if (after == L' ') return true;
   if (ColumnsOf(before) != 2 && ColumnsOf(after) != 2) return false;
@@ -57,15 +69,6 @@ std::wstring FitRow(const std::wstring& line, int columns) {
 bool IsConsole(DWORD which) {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(which), &mode) != FALSE;
-}
-
-int ColumnsOf(wchar_t c) {
-  return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
-                 (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
-                 (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
-                 (c >= 0xFFE0 && c <= 0xFFE6)
-             ? 2
-             : 1;
 }
 
 std::wstring FitToColumns(const std::wstring& line, int columns) {

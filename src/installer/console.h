@@ -9,10 +9,6 @@
 // Whether the standard stream `which` is a console.
 bool IsConsole(DWORD which);
 
-// How many of a console's columns `c` takes: two for the wide characters of East Asian scripts
-// (Chinese among them), one for any other.
-int ColumnsOf(wchar_t c);
-
 // `line` broken into rows that fit `columns` columns, as a graphical window would break it:
 // between words, or between any two characters where one is Chinese (but never before the
 // punctuation that closes a phrase); a run without a place to break, such as a path, that is

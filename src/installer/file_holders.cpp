@@ -122,22 +122,33 @@ std::vector<Holder> HolderSession::Holders() {
 Closing HolderSession::Close() {
   Closing closing;
   if (!registered_) return closing;
+  closed_ = Holders();
   const auto shut_down = Find<Act>(module_, "RmShutdown");
   const DWORD result = shut_down ? shut_down(session_, 0, nullptr) : ERROR_PROC_NOT_FOUND;
   if (result == ERROR_SUCCESS) return closing;
   closing.refused = result == kNoActionRestartNeeded;
   closing.stayed = Holders();
-  if (closing.refused) {
-    for (Holder& holder : closing.stayed) {
-      if (holder.not_closable == NotClosable::kNo) holder.not_closable = NotClosable::kRestartFirst;
+  for (Holder& holder : closing.stayed) {
+    if (closing.refused && holder.not_closable == NotClosable::kNo)
+      holder.not_closable = NotClosable::kRestartFirst;
+    for (auto closed = closed_.begin(); closed != closed_.end(); ++closed) {
+      if (closed->process_id == holder.process_id) {
+        closed_.erase(closed);
+        break;
+      }
     }
   }
   return closing;
 }
 
-bool HolderSession::Reopen() {
+std::vector<Holder> HolderSession::Reopen() {
   const auto restart = registered_ ? Find<Act>(module_, "RmRestart") : nullptr;
-  return restart && restart(session_, 0, nullptr) == ERROR_SUCCESS;
+  const bool reopened = restart && restart(session_, 0, nullptr) == ERROR_SUCCESS;
+  std::vector<Holder> not_reopened;
+  for (const Holder& holder : closed_) {
+    if (!reopened || !WindowsReopens(holder)) not_reopened.push_back(holder);
+  }
+  return not_reopened;
 }
 
 std::vector<Holder> HoldersOf(const std::wstring& path) { return HolderSession(path).Holders(); }

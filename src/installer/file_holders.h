@@ -65,11 +65,12 @@ class HolderSession {
   std::vector<Holder> Holders();
   // Asks them to close, without forcing: one that asks to save its work or refuses stays open.
   Closing Close();
-  // Reopens those that closed and were registered to be reopened; false where Windows says it
-  // could not.
-  bool Reopen();
+  // Has Windows reopen those that closed; returns those of them it did not reopen: not
+  // registered for it, elevated, or all of them where Windows says it could not.
+  std::vector<Holder> Reopen();
 
  private:
+  std::vector<Holder> closed_;  // by Close
   HMODULE module_ = nullptr;
   DWORD session_ = 0;
   bool started_ = false;

@@ -29,18 +29,10 @@ RunOutcome RunOnce(Language language) {
 // them; those it did not reopen are named, for the person to reopen.
 RunOutcome CloseHoldersAndRunAgain(const std::wstring& file, Language language) {
   HolderSession session(file);
-  const std::vector<Holder> holders = session.Holders();
   const Closing closing = session.Close();
   if (!closing.stayed.empty()) PrintLine(STD_ERROR_HANDLE, DidNotClose(language, closing));
   RunOutcome outcome = RunOnce(language);
-  const bool reopened = session.Reopen();
-  std::vector<Holder> not_reopened;
-  for (const Holder& holder : holders) {
-    bool stayed = false;
-    for (const Holder& open : closing.stayed)
-      stayed = stayed || open.process_id == holder.process_id;
-    if (!stayed && (!reopened || !WindowsReopens(holder))) not_reopened.push_back(holder);
-  }
+  const std::vector<Holder> not_reopened = session.Reopen();
   if (!not_reopened.empty()) PrintLine(STD_ERROR_HANDLE, NotReopened(language, not_reopened));
   return outcome;
 }
