@@ -474,35 +474,16 @@ TEST_F(HostInstalledTest, StartedFromExplorerTheWindowStaysUntilAKey) {
   fs::remove(Resources() + L"eng.ilex");
   EXPECT_EQ(FromExplorer(L"msedge.exe", L"person"), 0u);
   EXPECT_NE(ReadBytes(Transcript()).find(Utf8(Expected().prompt)), std::string::npos);
-  // Nobody waits at a console parent's window, a hidden one, a shared or a redirected one.
+  // Nobody waits at a console parent's window, a task engine's, a hidden one, one with no
+  // window at all, a shared or a redirected one.
   EXPECT_EQ(FromExplorer(L"cmd.exe", L"alone", L"", L"eng.ilex", true), 0u);
+  EXPECT_EQ(FromExplorer(L"taskeng.exe", L"alone"), 0u);
   EXPECT_EQ(FromExplorer(L"explorer.exe", L"hidden"), 0u);
+  EXPECT_EQ(FromExplorer(L"explorer.exe", L"nowindow"), 0u);
   EXPECT_EQ(FromExplorer(L"explorer.exe", L"shared"), 0u);
   EXPECT_EQ(FromExplorer(L"explorer.exe", L"redirected"), 0u);
   EXPECT_EQ(ReadBytes(Transcript()), kCompleted);
 }
-
-// Wine's Restart Manager, while this lives, is tests/rstrtmgr.cpp, in the system folder.
-class StandInRestartManager {
- public:
-  StandInRestartManager() {
-    wchar_t folder[MAX_PATH];
-    BOOL wow64 = FALSE;
-    IsWow64Process(GetCurrentProcess(), &wow64);
-    if (wow64)
-      GetSystemWow64DirectoryW(folder, MAX_PATH);
-    else
-      GetSystemDirectoryW(folder, MAX_PATH);
-    path_ = std::wstring(folder) + L"\\rstrtmgr.dll";
-    original_ = ReadBytes(path_);
-    WriteBytes(path_, ReadBytes(TestPath("ORVEX_TEST_RESTART_MANAGER")));
-  }
-  ~StandInRestartManager() { WriteBytes(path_, original_); }
-
- private:
-  std::wstring path_;
-  std::string original_;
-};
 
 // A file another program keeps: the line that says so names the program where Windows can
 // tell, and the next step says to close it. The Restart Manager is only ever loaded from the
@@ -530,13 +511,14 @@ TEST_F(HostInstalledTest, AFileInUseNamesWhoHoldsItWhereWindowsCanTell) {
 }
 
 // Orvex Pro keeping `file` open while this lives, played by tests/explorer.cpp as a program the
-// person runs (with the limited token, as a double-click starts it under UAC), and named to the
-// Restart Manager's stand-in (and to the person, who may close it) by ORVEX_TEST_HOLDER, with
-// `how` the stand-in is to play it.
+// person runs (with the limited token, as a double-click starts it under UAC; as a service,
+// "s", elevated), and named to the Restart Manager's stand-in (and to the person, who may close
+// it) by ORVEX_TEST_HOLDER, with `how` the stand-in is to play it.
 class HostProgram : public StandIn {
  public:
   HostProgram(const std::wstring& file, const std::wstring& how)
-      : StandIn("ORVEX_TEST_EXPLORER", L"hold \"" + file + L"\"", LimitedToken().get()) {
+      : StandIn("ORVEX_TEST_EXPLORER", L"hold \"" + file + L"\"",
+                how.find(L's') == std::wstring::npos ? LimitedToken().get() : nullptr) {
     SetEnvironmentVariableW(L"ORVEX_TEST_HOLDER",
                             (L"Orvex Pro|" + std::to_wstring(process_id()) + L"|" + how).c_str());
   }
@@ -545,11 +527,12 @@ class HostProgram : public StandIn {
 
 // With Orvex Pro keeping a file open, the person who double-clicked the installer finishes the
 // installation now. Where Windows cannot close it (another user's program), only R is offered,
-// with the reason: they close it and press R, typed through a Chinese input method. Where it
-// can, they press C, and then Ctrl+C while Windows closes it: the run goes on, the program is
-// reopened (Windows says it failed, and the window says so), and the program ends with that
-// run's own status. Either way nothing is left for the restart, and no word is broken at the
-// window's edge.
+// with the reason: they close it and press R, typed through a Chinese input method (after a
+// candidate they did not mean). Where it can, they press C, and then Ctrl+C while Windows closes
+// it: the run goes on, the program is reopened (Windows says it failed, and the window says so),
+// and the program ends with that run's own status. A service Windows reopens itself, and where
+// it says it could not reopen some, the window names none it did reopen. Either way nothing is left
+// for the restart, and no word is broken at the window's edge.
 TEST_F(HostInstalledTest, StartedFromExplorerAFileInUseIsFinishedNow) {
   if (GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) == 0)
     GTEST_SKIP() << "needs a display for console windows (Xvfb, see tests/wine-session.sh)";
@@ -562,9 +545,11 @@ TEST_F(HostInstalledTest, StartedFromExplorerAFileInUseIsFinishedNow) {
     const wchar_t* keys;  // "!": the person closes Orvex Pro; "Ｒ" through an input method
     const char* said;
     bool close_offered;
+    bool told_to_reopen;
   };
-  for (const Row& row : {Row{L"u", L"!Ｒ\r", "for you (another user's program)", false},
-                         Row{L"wf", L"C^", "did not reopen Orvex Pro", true}}) {
+  for (const Row& row : {Row{L"u", L"!Ｒ\r", "for you (another user's program)", false, false},
+                         Row{L"wf", L"C^", "did not reopen Orvex Pro", true, true},
+                         Row{L"sp", L"C\r", "the service Orvex Pro", true, false}}) {
     SCOPED_TRACE(Utf8(row.keys));
     WriteBytes(Resources() + L"latin.ocr", "older");
     fs::remove(reopened);
@@ -576,6 +561,8 @@ TEST_F(HostInstalledTest, StartedFromExplorerAFileInUseIsFinishedNow) {
     std::string unbroken = shown;
     std::replace(unbroken.begin(), unbroken.end(), '\n', ' ');
     EXPECT_NE(unbroken.find(row.said), std::string::npos) << shown;
+    EXPECT_EQ(unbroken.find("reopen it yourself") != std::string::npos, row.told_to_reopen)
+        << shown;
     // Every row ends short of the window's last column, where the console would break a word.
     const size_t columns = std::stoul(shown.substr(1));
     for (size_t at = shown.find('\n'); at != std::string::npos; at = shown.find('\n', at + 1)) {

@@ -10,11 +10,13 @@
 //                   width), makes sure the installer is waiting, and presses the key. Before a
 //                   key, "!" closes the program ORVEX_TEST_HOLDER names ("NAME|PROCESS-ID"), as
 //                   the person closes Orvex Pro. "Ｒ" is typed through an input method (a
-//                   composition key, then the full-width letter committed as VK_PACKET). "^"
+//                   composition key, a candidate not meant committed as VK_PACKET, then the
+//                   same for the full-width letter). "^"
 //                   presses Ctrl+C half a second after the key before it, then waits for the
 //                   installer to end and writes what the window shows then.
 //       alone       a console of its own; nobody presses anything
 //       hidden      a console of its own, its window hidden; nobody presses anything
+//       nowindow    a console of its own without a window (CREATE_NO_WINDOW)
 //       redirected  a console of its own, but standard handles on files
 //       shared      the console this process opens for itself
 // Its exit status is the installer's, or kept waiting (1000) when nobody pressed a key and the
@@ -83,10 +85,12 @@ KEY_EVENT_RECORD Key(WORD virtual_key, wchar_t c) {
 }
 
 // Presses Enter, or the letter `key` (given in upper case, typed in lower case), or types the
-// full-width R through an input method.
+// full-width R through an input method, after a candidate the person did not mean.
 void PressKey(wchar_t key) {
   if (key == L'\r') return Type({Key(VK_RETURN, L'\r')});
-  if (key == L'Ｒ') return Type({Key(VK_PROCESSKEY, 0), Key(VK_PACKET, key)});
+  if (key == L'Ｒ')
+    return Type(
+        {Key(VK_PROCESSKEY, 0), Key(VK_PACKET, L'人'), Key(VK_PROCESSKEY, 0), Key(VK_PACKET, key)});
   Type({Key(key, static_cast<wchar_t>(key - L'A' + L'a'))});
 }
 
@@ -204,6 +208,8 @@ int Act() {
   } else if (mode == L"hidden") {
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
+  } else if (mode == L"nowindow") {
+    flags = CREATE_NO_WINDOW;
   }
   PROCESS_INFORMATION process{};
   const bool inherit_handles = (startup.dwFlags & STARTF_USESTDHANDLES) != 0;

@@ -2,7 +2,9 @@
 // the keys an input method sends, lines that fit it, and what Windows can close and reopen.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/win32.h"
@@ -31,12 +33,18 @@ TEST(PersonTest, WhoGetsTheWindow) {
     {"Explorer", {true, true, 1, 1, false, kGui, L"explorer.exe"}, true},
     {"a browser's download list", {true, true, 1, 1, false, kGui, L"msedge.exe"}, true},
     {"an archive manager", {true, true, 1, 1, false, kGui, L"7zFM.exe"}, true},
+    // Its pseudo console has a window of its own for messages, never none.
+    {"Windows Terminal as the default terminal", {true, true, 1, 1, false, kGui, L"explorer.exe", false}, true},
     {"cmd", {true, true, 1, 1, false, kConsole, L"cmd.exe"}, false},
     {"PowerShell's window", {true, true, 1, 1, false, kConsole, L"powershell.exe"}, false},
     {"a parent that is gone", {true, true, 1, 1, false, 0, L""}, false},
     {"a scheduled task", {true, true, 1, 1, false, kGui, L"SVCHOST.EXE"}, false},
+    {"a task before Windows 10", {true, true, 1, 1, false, kGui, L"taskeng.exe"}, false},
     {"started hidden", {true, true, 1, 1, true, kGui, L"explorer.exe"}, false},
+    {"a console without a window", {true, true, 1, 1, false, kGui, L"updater.exe", true}, false},
     {"session 0", {true, true, 1, 0, false, kGui, L"agent.exe"}, false},
+    {"a parent in another session", {true, true, 1, 1, false, kGui, L"agent.exe", false, true}, false},
+    {"a parent's id taken since", {true, true, 1, 1, false, kGui, L"msedge.exe", false, false, true}, false},
     {"a shared console", {true, true, 2, 1, false, kGui, L"explorer.exe"}, false},
     {"output redirected", {true, false, 1, 1, false, kGui, L"explorer.exe"}, false},
     {"input redirected", {false, true, 1, 1, false, kGui, L"explorer.exe"}, false},
@@ -69,7 +77,10 @@ TEST(PersonTest, KeysThroughAnInputMethod) {
     {"committed, full width", TRUE, VK_PACKET, L'Ｒ', 0, Choice::kTryAgain},
     {"committed, full width, small", TRUE, VK_PACKET, L'ｃ', 0, Choice::kCloseForMe},
     {"committed with no key", TRUE, 0, L'r', 0, Choice::kTryAgain},
-    {"committed Chinese", TRUE, VK_PACKET, L'人', 0, Choice::kOther},
+    // Pinyin took R into a composition, and Space committed a candidate: not what was meant.
+    {"committed Chinese", TRUE, VK_PACKET, L'人', 0, Choice::kNone},
+    {"committed with no key, another letter", TRUE, 0, L'x', 0, Choice::kNone},
+    {"Alt released with Chinese", FALSE, VK_MENU, L'人', 0, Choice::kNone},
     {"nothing at all", TRUE, 0, 0, 0, Choice::kNone},
     {"Alt with the code on the keypad", TRUE, VK_NUMPAD8, 0, kAlt, Choice::kNone},
     {"Alt released with the letter", FALSE, VK_MENU, L'Ｃ', 0, Choice::kCloseForMe},
@@ -98,6 +109,7 @@ TEST(PersonTest, LinesFitTheWindow) {
     const wchar_t* line;
     int columns;
     const wchar_t* fitted;
+    UINT code_page = 437;
   };
   // clang-format off
   const Row rows[] = {
@@ -109,16 +121,22 @@ TEST(PersonTest, LinesFitTheWindow) {
     {L"看（进程）", 5, L"看\r\n（进\r\n程）"},
     {L"one\r\ntwo words", 6, L"one\r\ntwo\r\nwords"},
     {L"no room at all", 1, L"no room at all"},
+    // A Chinese code page stores curly quotes and the ellipsis in two bytes: two cells there.
+    {L"选择“重新启动”", 15, L"选择“重新启动”", 437},
+    {L"选择“重新启动”", 15, L"选择“重新启\r\n动”", 936},
+    {L"a…b", 4, L"a…b", 437},
+    {L"a…b", 4, L"a…\r\nb", 950},
   };
   // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(Utf8(row.line));
-    EXPECT_EQ(Utf8(FitToColumns(row.line, row.columns)), Utf8(row.fitted));
+    EXPECT_EQ(Utf8(FitToColumns(row.line, row.columns, row.code_page)), Utf8(row.fitted));
   }
 }
 
-// Windows closes a holder only where the Restart Manager and the holder's rights allow; it never
-// reopens an elevated one.
+// Windows closes a holder only where its own facts allow, and all of them only where the list's
+// reasons allow; it reopens services and unelevated registered applications, and, where it says
+// some could not be restarted, only those it says came back.
 TEST(PersonTest, WhatWindowsCanCloseAndReopen) {
   struct Row {
     const char* name;
@@ -134,10 +152,6 @@ TEST(PersonTest, WhatWindowsCanCloseAndReopen) {
     {"a service, for a limited run", {true}, NotClosable::kAdministrator},
     {"a service, for an elevated run", {true, false, false, false, true}, NotClosable::kNo},
     {"critical", {false, true, false, false, true}, NotClosable::kPartOfWindows},
-    {"session mismatch said", {false, false, false, false, true, 0x2}, NotClosable::kOtherUser},
-    {"permission denied said", {false, false, false, false, false, 0x1}, NotClosable::kAdministrator},
-    {"a critical service said", {false, false, false, false, true, 0x8}, NotClosable::kPartOfWindows},
-    {"itself detected", {false, false, false, false, true, 0x10}, NotClosable::kRestartFirst},
   };
   // clang-format on
   for (const Row& row : rows) {
@@ -146,12 +160,161 @@ TEST(PersonTest, WhatWindowsCanCloseAndReopen) {
   }
   const Holder plain{L"Orvex Pro", 1, true};
   const Holder other{L"Orvex Pro", 2, true, false, false, NotClosable::kOtherUser};
-  EXPECT_TRUE(WindowsCanClose({plain}));
-  EXPECT_FALSE(WindowsCanClose({plain, other}));
+  const Holder service{L"Orvex Sync", 3, true, true, true};
+  struct ListRow {
+    const char* name;
+    DWORD reasons;
+    std::vector<Holder> holders;
+    NotClosable why;
+  };
+  // clang-format off
+  const ListRow list_rows[] = {
+    {"no reason", 0, {plain}, NotClosable::kNo},
+    {"a session mismatch, one holder's own", 0x2, {plain, other}, NotClosable::kNo},
+    {"a session mismatch, nobody's own", 0x2, {plain}, NotClosable::kOtherUser},
+    {"permission denied", 0x1, {plain}, NotClosable::kAdministrator},
+    {"a critical service", 0x8, {plain}, NotClosable::kPartOfWindows},
+    {"itself detected", 0x10, {plain}, NotClosable::kRestartFirst},
+  };
+  // clang-format on
+  for (const ListRow& row : list_rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(WhyNotAllClosable(row.reasons, row.holders), row.why);
+  }
+  EXPECT_TRUE(WindowsCanClose({{plain, service}}));
+  EXPECT_FALSE(WindowsCanClose({{plain, other}}));
+  EXPECT_FALSE(WindowsCanClose({{plain}, NotClosable::kRestartFirst}));
   EXPECT_FALSE(WindowsCanClose({}));
-  EXPECT_TRUE(WindowsReopens(plain));
-  EXPECT_FALSE(WindowsReopens({L"Orvex Pro", 1, true, false, true}));  // elevated
-  EXPECT_FALSE(WindowsReopens({L"Viewer", 1, false}));
+  constexpr DWORD kFailRestart = 352;
+  struct ReopenRow {
+    const char* name;
+    Holder holder;
+    DWORD result;
+    DWORD status_after;
+    bool reopened;
+  };
+  // clang-format off
+  const ReopenRow reopen_rows[] = {
+    {"registered", plain, ERROR_SUCCESS, 0, true},
+    {"a service", service, ERROR_SUCCESS, 0, true},
+    {"elevated", {L"Orvex Pro", 1, true, false, true}, ERROR_SUCCESS, 0, false},
+    {"some not restarted, this one was", plain, kFailRestart, RmStatusRestarted, true},
+    {"some not restarted, this one of them", plain, kFailRestart, RmStatusErrorOnRestart, false},
+    {"some not restarted, this one unsaid", service, kFailRestart, 0, false},
+  };
+  // clang-format on
+  for (const ReopenRow& row : reopen_rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(WindowsReopened(row.holder, row.result, row.status_after), row.reopened);
+  }
+}
+
+// The person's window as a script plays it: the keys pressed ("\r" any other, 人 committed by
+// an input method, ^ Ctrl+C at the prompt) and what each run the person asks for comes to ("s"
+// scheduled, "i" installed; before one, ^: Ctrl+C during it, x: the window closed during it,
+// once Windows has closed the holder of the file, with `reopened` the sign that it reopened it).
+class ScriptedWindow {
+ public:
+  ScriptedWindow(const wchar_t* keys, const char* runs, WindowClosing& closing,
+                 const std::wstring& reopened)
+      : keys_(keys), runs_(runs), closing_(closing), reopened_(reopened) {}
+  ~ScriptedWindow() { WaitForTheHandler(); }
+
+  void Prompt(const RunOutcome&) {}
+  std::optional<KEY_EVENT_RECORD> Key() {
+    for (; *keys_ == L'^'; ++keys_) closing_.OnEvent(CTRL_C_EVENT);
+    if (*keys_ == L'\0') return std::nullopt;
+    const wchar_t c = *keys_++;
+    return KEY_EVENT_RECORD{TRUE, 1, c == L'人' ? WORD{VK_PACKET} : WORD{c}, 0, {c}, 0};
+  }
+  RunOutcome RunAgain(Choice choice, const RunOutcome& run,
+                      WindowClosing::RunInProgress& in_progress) {
+    asked_ += choice == Choice::kCloseForMe ? 'C' : 'R';
+    if (*runs_ == '^') ++runs_, closing_.OnEvent(CTRL_C_EVENT);
+    if (*runs_ == 'x') {
+      ++runs_;
+      in_progress.SessionOn(run.held_file).Close();
+      handler_ = std::thread([this] { closing_.OnEvent(CTRL_CLOSE_EVENT); });
+      for (int i = 0; i < 100 && !reopened_during_a_run_; ++i, Sleep(50))
+        reopened_during_a_run_ = fs::exists(reopened_);
+    }
+    RunOutcome outcome = run;
+    outcome.outcome = *runs_++ == 'i' ? Outcome::kInstalled : Outcome::kScheduled;
+    return outcome;
+  }
+  void WaitForTheHandler() {
+    if (handler_.joinable()) handler_.join();
+  }
+  const std::string& asked() const { return asked_; }
+  bool reopened_during_a_run() const { return reopened_during_a_run_; }
+
+ private:
+  const wchar_t* keys_;
+  const char* runs_;
+  WindowClosing& closing_;
+  const std::wstring& reopened_;
+  std::string asked_;
+  std::thread handler_;
+  bool reopened_during_a_run_ = false;
+};
+
+// What ended the program from the window's close handler, in place of ExitProcess.
+int ended_with = -1;
+void WINAPI RecordEnd(UINT status) { ended_with = static_cast<int>(status); }
+
+// R runs again and C has Windows close the holders first, only while a file is in use and C only
+// where Windows can close them all; committed text chooses nothing. Ctrl+C at the prompt ends
+// the program with the last run's status, and during a run lets it finish and end with its own.
+// Closing the window during a C run, where Windows ends the program a few seconds later whatever
+// it does, has Windows reopen what it closed at once, before the run ends.
+TEST(PersonTest, TheKeysLoop) {
+  ScratchDir dir;
+  const std::wstring file = dir.path() + L"latin.ocr";
+  const std::wstring reopened = dir.path() + L"reopened";
+  WriteBytes(file, "older");
+  SetEnvironmentVariableW(L"ORVEX_TEST_REOPENED", reopened.c_str());
+  const StandInRestartManager restart_manager;
+  const StandIn host("ORVEX_TEST_EXPLORER", L"hold \"" + file + L"\"");
+  const std::wstring holder = L"Orvex Pro|" + std::to_wstring(host.process_id());
+  SetEnvironmentVariableW(L"ORVEX_TEST_HOLDER", holder.c_str());
+  struct Row {
+    const char* name;
+    Outcome first;
+    bool closable;
+    const wchar_t* keys;
+    const char* runs;
+    int status;
+    const char* asked;
+    int ended_with;  // by the handler; -1 where it did not end the program
+  };
+  const Outcome kIn = Outcome::kScheduled;
+  // clang-format off
+  const Row rows[] = {
+    {"installed: any key closes", Outcome::kInstalled, true, L"R", "", 0, "", -1},
+    {"in use: any other key closes", kIn, true, L"\r", "", 3010, "", -1},
+    {"C where it cannot closes", kIn, false, L"C", "", 3010, "", -1},
+    {"R and C in turn", kIn, true, L"RC\r", "si", 0, "RC", -1},
+    {"a committed character chooses nothing", kIn, true, L"人R\r", "i", 0, "R", -1},
+    {"Ctrl+C during a run", kIn, true, L"RR", "^ss", 3010, "R", -1},
+    {"Ctrl+C at the prompt", kIn, true, L"^", "", 3010, "", 3010},
+    {"closed during a C run", kIn, true, L"CC", "xis", 0, "C", 0},
+  };
+  // clang-format on
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    WindowClosing closing(RecordEnd);
+    ended_with = -1;
+    ScriptedWindow window(row.keys, row.runs, closing, reopened);
+    RunOutcome first{row.first, file, {{{L"Orvex Pro", host.process_id(), true}}}};
+    if (!row.closable) first.holders.why_not_all = NotClosable::kRestartFirst;
+    EXPECT_EQ(KeepTheWindow(first, window, closing), row.status);
+    EXPECT_EQ(window.asked(), row.asked);
+    window.WaitForTheHandler();
+    EXPECT_EQ(ended_with, row.ended_with);
+    EXPECT_EQ(window.reopened_during_a_run(), row.runs[0] == 'x');
+  }
+  SetEnvironmentVariableW(L"ORVEX_TEST_HOLDER", nullptr);
+  SetEnvironmentVariableW(L"ORVEX_TEST_REOPENED", nullptr);
 }
 
 // A file the run creates by name lands where the name leads: where that is not the folder the

@@ -5,7 +5,8 @@
 // system folder. Asked to shut it down, it ends that process, as one that agrees to close; asked
 // to restart it, it creates the file ORVEX_TEST_REOPENED names. HOW plays what Wine cannot
 // show: "u" another user's program (in another session, which RmGetList says), "w" one slow to
-// close (a second and a half), "f" a restart that Windows says failed.
+// close (a second and a half), "s" a service, "f" a restart that Windows says failed for it, "p"
+// one it says failed for some, though not for it.
 #include <windows.h>
 
 #include <restartmanager.h>
@@ -28,6 +29,8 @@ DWORD WINAPI RmRegisterResources(DWORD, UINT, LPCWSTR[], UINT, RM_UNIQUE_PROCESS
 }
 
 namespace {
+
+bool restart_asked = false;
 
 DWORD HolderProcess() {
   wchar_t holder[300] = {};
@@ -56,7 +59,9 @@ DWORD WINAPI RmGetList(DWORD, UINT* needed, UINT* count, RM_PROCESS_INFO apps[],
   if (*needed == 0) return ERROR_SUCCESS;
   ZeroMemory(&apps[0], sizeof apps[0]);
   apps[0].bRestartable = TRUE;
-  apps[0].ApplicationType = RmMainWindow;
+  apps[0].ApplicationType = Plays(L's') ? RmService : RmMainWindow;
+  if (restart_asked)
+    apps[0].AppStatus = Plays(L'p') ? RmStatusRestarted : Plays(L'f') ? RmStatusErrorOnRestart : 0;
   wchar_t* separator = wcschr(holder, L'|');
   if (separator != nullptr) {
     *separator = L'\0';
@@ -89,7 +94,8 @@ DWORD WINAPI RmRestart(DWORD, DWORD, RM_WRITE_STATUS_CALLBACK) {
   wchar_t record[MAX_PATH] = {};
   GetEnvironmentVariableW(L"ORVEX_TEST_REOPENED", record, MAX_PATH);
   CloseHandle(CreateFileW(record, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  return Plays(L'f') ? 352 : ERROR_SUCCESS;  // ERROR_FAIL_RESTART
+  restart_asked = true;
+  return Plays(L'f') || Plays(L'p') ? 352 : ERROR_SUCCESS;  // ERROR_FAIL_RESTART
 }
 
 DWORD WINAPI RmEndSession(DWORD) { return ERROR_SUCCESS; }

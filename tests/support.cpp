@@ -67,6 +67,18 @@ StandIn::~StandIn() {
   WaitForSingleObject(process_.get(), 10'000);
 }
 
+StandInRestartManager::StandInRestartManager() {
+  wchar_t folder[MAX_PATH];
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  (wow64 ? GetSystemWow64DirectoryW : GetSystemDirectoryW)(folder, MAX_PATH);
+  path_ = std::wstring(folder) + L"\\rstrtmgr.dll";
+  original_ = ReadBytes(path_);
+  WriteBytes(path_, ReadBytes(TestPath("ORVEX_TEST_RESTART_MANAGER")));
+}
+
+StandInRestartManager::~StandInRestartManager() { WriteBytes(path_, original_); }
+
 std::string ReadBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path.string());

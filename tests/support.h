@@ -62,6 +62,17 @@ class Scanner : public StandIn {
                 L"\"" + folder.substr(0, folder.find_last_not_of(L'\\') + 1) + L"\"") {}
 };
 
+// Wine's Restart Manager, while this lives, is tests/rstrtmgr.cpp, in the system folder.
+class StandInRestartManager {
+ public:
+  StandInRestartManager();
+  ~StandInRestartManager();
+
+ private:
+  std::wstring path_;
+  std::string original_;
+};
+
 std::string ReadBytes(const fs::path& path);
 void WriteBytes(const fs::path& path, const std::string& bytes);
 

@@ -60,6 +60,14 @@ struct KernelHandleTraits {
 };
 using UniqueHandle = UniqueHandleOf<KernelHandleTraits>;
 
+struct ModuleTraits {
+  using Handle = HMODULE;
+  static HMODULE None() { return nullptr; }
+  static bool IsValid(HMODULE module) { return module != nullptr; }
+  static void Close(HMODULE module) { FreeLibrary(module); }
+};
+using UniqueModule = UniqueHandleOf<ModuleTraits>;
+
 // Where a registry value lives: root key, sub-key path and value name.
 struct RegistryValue {
   HKEY root;

@@ -38,8 +38,8 @@ inline constexpr WORD kCloseForMeKey = 'C';
 // What is shown before the window that was opened for the program alone closes, after a run
 // that came to `outcome`: where a file is in use, the keys to finish the installation now:
 // kCloseForMeKey only where Windows can close every holder (WindowsCanClose), and otherwise a
-// line for each holder it cannot close, saying why.
-std::wstring ClosePrompt(Language language, Outcome outcome, const std::vector<Holder>& holders);
+// line for each holder it cannot close, saying why (one line for those the list's reason keeps).
+std::wstring ClosePrompt(Language language, Outcome outcome, const HolderList& holders);
 
 // What a person is told where not every holder closed when asked: why Windows could not close
 // them, or that they did not.

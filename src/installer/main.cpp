@@ -1,3 +1,4 @@
+#include <optional>
 #include <vector>
 
 #include "host/locator.h"
@@ -24,18 +25,49 @@ RunOutcome RunOnce(Language language) {
                 directory, shown, language);
 }
 
-// Has Windows close the programs that hold `file` (none is forced: one that asks to save its
-// work stays open, and the person is told), runs the installation again, and has Windows reopen
-// them; those it did not reopen are named, for the person to reopen.
-RunOutcome CloseHoldersAndRunAgain(const std::wstring& file, Language language) {
-  HolderSession session(file);
-  const Closing closing = session.Close();
-  if (!closing.stayed.empty()) PrintLine(STD_ERROR_HANDLE, DidNotClose(language, closing));
-  RunOutcome outcome = RunOnce(language);
-  const std::vector<Holder> not_reopened = session.Reopen();
-  if (!not_reopened.empty()) PrintLine(STD_ERROR_HANDLE, NotReopened(language, not_reopened));
-  return outcome;
-}
+// The window a person opened: the prompt and the keys in its console, and the runs they ask for.
+class Window {
+ public:
+  Window(Language prompt_language, Language language)
+      : prompt_language_(prompt_language),
+        language_(language),
+        input_(GetStdHandle(STD_INPUT_HANDLE)) {}
+
+  void Prompt(const RunOutcome& run) {
+    // A key pressed before the prompt appeared does not count.
+    FlushConsoleInputBuffer(input_);
+    PrintLine(STD_OUTPUT_HANDLE, ClosePrompt(prompt_language_, run.outcome, run.holders));
+  }
+
+  std::optional<KEY_EVENT_RECORD> Key() {
+    INPUT_RECORD record;
+    DWORD read = 0;
+    while (ReadConsoleInputW(input_, &record, 1, &read) && read == 1) {
+      if (record.EventType == KEY_EVENT) return record.Event.KeyEvent;
+    }
+    return std::nullopt;
+  }
+
+  // R runs the installation again; C has Windows close the programs that hold the file first
+  // (none is forced: one that asks to save its work stays open, and the person is told), and
+  // reopen them after; those it did not reopen are named, for the person to reopen.
+  RunOutcome RunAgain(Choice choice, const RunOutcome& run,
+                      WindowClosing::RunInProgress& in_progress) {
+    if (choice != Choice::kCloseForMe) return RunOnce(language_);
+    HolderSession& session = in_progress.SessionOn(run.held_file);
+    const Closing closing = session.Close();
+    if (!closing.stayed.named.empty()) PrintLine(STD_ERROR_HANDLE, DidNotClose(language_, closing));
+    RunOutcome outcome = RunOnce(language_);
+    const std::vector<Holder> not_reopened = session.Reopen();
+    if (!not_reopened.empty()) PrintLine(STD_ERROR_HANDLE, NotReopened(language_, not_reopened));
+    return outcome;
+  }
+
+ private:
+  const Language prompt_language_;
+  const Language language_;
+  const HANDLE input_;
+};
 
 }  // namespace
 
@@ -49,21 +81,10 @@ int wmain(int, wchar_t**, wchar_t**) {
   const Language prompt_language = LanguageFor(STD_OUTPUT_HANDLE);
   const Language language = LanguageFor(STD_ERROR_HANDLE);
   const bool person = StartedByAPerson();
-  RunOutcome run = RunOnce(language);
-  while (person) {
-    EndOnCloseWith(ExitCodeOf(run.outcome));
-    const Choice choice = WaitForChoice(ClosePrompt(prompt_language, run.outcome, run.holders));
-    if (!FoundInUse(run.outcome)) break;
-    if (choice == Choice::kTryAgain) {
-      RunBegins();
-      run = RunOnce(language);
-    } else if (choice == Choice::kCloseForMe && WindowsCanClose(run.holders)) {
-      RunBegins();
-      run = CloseHoldersAndRunAgain(run.held_file, language);
-    } else {
-      break;
-    }
-    if (RunEnded(ExitCodeOf(run.outcome))) break;  // the person asked to close meanwhile
-  }
-  return ExitCodeOf(run.outcome);
+  const RunOutcome run = RunOnce(language);
+  if (!person) return ExitCodeOf(run.outcome);
+  WindowClosing closing;
+  closing.Listen();
+  Window window(prompt_language, language);
+  return KeepTheWindow(run, window, closing);
 }

@@ -6,7 +6,12 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
+
+#include "installer/exit_status.h"
+#include "installer/file_holders.h"
+#include "installer/report.h"
 
 // What deciding whether a person waits at the window rests on, as found at start-up.
 struct StartCues {
@@ -17,12 +22,17 @@ struct StartCues {
   bool hidden = false;          // started with its window hidden (STARTUPINFO, SW_HIDE)
   WORD parent_subsystem = 0;    // the subsystem of the parent's image; 0 where unknown
   std::wstring parent_name;     // the parent's image file name, e.g. "msedge.exe"
+  bool windowless = false;      // the console has no window (GetConsoleWindow, CREATE_NO_WINDOW)
+  bool parent_in_another_session = false;  // the parent runs in a session other than `session`
+  bool parent_started_later = false;       // the parent's id is another program's, started since
 };
 
 // Whether a person waits at the window: its input and output are a console that serves this
-// process alone, in a user's session, shown, and the program that started it is a graphical
-// one. A console parent (cmd, PowerShell, a script's start, a terminal's shell), a hidden start,
-// session 0, and the service host that runs scheduled tasks (svchost.exe) never wait.
+// process alone, in a user's session, in a window that is shown, and the program that started
+// it is a graphical one, in the same session, and still the parent. A console parent (cmd,
+// PowerShell, a script's start, a terminal's shell), a hidden start, a console without a
+// window, session 0, a parent in another session or gone, and the hosts that run scheduled
+// tasks (svchost.exe, and taskeng.exe before Windows 10) never wait.
 bool APersonWaits(const StartCues& cues);
 
 // APersonWaits for this process. Ask at start-up, while the parent is surely still there and
@@ -31,7 +41,7 @@ bool StartedByAPerson();
 
 // What a key in the window chooses.
 enum class Choice {
-  kNone,        // nothing yet: a modifier alone, or an input method composing
+  kNone,        // nothing: a modifier alone, an input method composing, or committing other text
   kTryAgain,    // R
   kCloseForMe,  // C
   kOther,       // any other key
@@ -39,22 +49,85 @@ enum class Choice {
 
 // What `key` chooses. R and C count however they arrive: the key itself (whatever the
 // keyboard's language), or the letter, half-width or full-width, in either case, as an input
-// method commits it (with VK_PACKET, with no key at all, or on the release of Alt). A key
-// pressed with Ctrl or Alt is another key.
+// method commits it (with VK_PACKET, with no key at all, or on the release of Alt). Other text
+// an input method commits, such as a candidate the person did not mean, chooses nothing: only a
+// real key closes the window. A key pressed with Ctrl or Alt is another key.
 Choice ChoiceOf(const KEY_EVENT_RECORD& key);
 
-// Shows `prompt` and returns once a key chooses something; kOther where the console cannot be
-// read.
-Choice WaitForChoice(const std::wstring& prompt);
+// What closing the window, Ctrl+C or Ctrl+Break does once the person has the window. Between
+// runs it ends the program with the last run's status. During a run the person asked for, the
+// run finishes and the program ends with its status; closing the window, where Windows ends
+// the program a few seconds later whatever it is doing, first has Windows reopen the programs
+// it closed for the run.
+class WindowClosing {
+ public:
+  using End = void(WINAPI*)(UINT status);
+  // `end` ends the program; the program's own is ExitProcess.
+  explicit WindowClosing(End end = ExitProcess) : end_(end) {}
+  WindowClosing(const WindowClosing&) = delete;
+  WindowClosing& operator=(const WindowClosing&) = delete;
 
-// What Ctrl+C, Ctrl+Break and closing the window do once the person has the window: between
-// runs, end the program with the last run's exit status `status`.
-void EndOnCloseWith(int status);
+  // Takes the console's events from now on (once, for the program's one window).
+  void Listen();
+  // Between runs, after one that came to `status`.
+  void Between(int status);
+  // Whether the person asked to close during the last run.
+  bool Asked();
+  // What the console's `event` does; runs on a thread of its own.
+  BOOL OnEvent(DWORD event);
 
-// A run the person asked for begins: from now until RunEnded, closing the window lets it finish
-// (and Windows reopen what it closed) rather than cut it off.
-void RunBegins();
+  // A run the person asked for, for as long as this lives.
+  class RunInProgress {
+   public:
+    explicit RunInProgress(WindowClosing& closing);
+    ~RunInProgress();
+    RunInProgress(const RunInProgress&) = delete;
+    RunInProgress& operator=(const RunInProgress&) = delete;
+    // The Restart Manager session on `file` through which Windows closes programs for the run:
+    // closing the window reopens those it closed. It lasts as long as the run.
+    HolderSession& SessionOn(const std::wstring& file);
+    // The run came to `status`: the program ends with it where the person asked to close.
+    void CameTo(int status);
 
-// The run came to `status`. Returns whether the person asked to close meanwhile; then the
-// program is to end with it.
-bool RunEnded(int status);
+   private:
+    WindowClosing& closing_;
+    std::optional<HolderSession> session_;
+  };
+
+ private:
+  End end_;
+  SRWLOCK lock_ = SRWLOCK_INIT;
+  int status_ = 0;
+  bool run_in_progress_ = false;
+  bool asked_ = false;
+  HolderSession* reopens_ = nullptr;
+  UniqueHandle run_ended_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+};
+
+// The person's window after the first run, `run`, until the person closes it: shows what
+// `window` prompts for the last run (window.Prompt(run)), reads its keys (window.Key(), none
+// where the console cannot be read) and, where a file is in use, has `window` run again as
+// chosen (window.RunAgain(choice, run, in_progress): R, or C where Windows can close every
+// holder). Returns the exit status of the last run.
+template <typename Window>
+int KeepTheWindow(RunOutcome run, Window& window, WindowClosing& closing) {
+  for (;;) {
+    closing.Between(ExitCodeOf(run.outcome));
+    window.Prompt(run);
+    Choice choice = Choice::kNone;
+    while (choice == Choice::kNone) {
+      const std::optional<KEY_EVENT_RECORD> key = window.Key();
+      choice = key ? ChoiceOf(*key) : Choice::kOther;
+    }
+    const bool run_again = choice == Choice::kTryAgain ||
+                           (choice == Choice::kCloseForMe && WindowsCanClose(run.holders));
+    if (!FoundInUse(run.outcome) || !run_again) break;
+    {
+      WindowClosing::RunInProgress in_progress(closing);
+      run = window.RunAgain(choice, run, in_progress);
+      in_progress.CameTo(ExitCodeOf(run.outcome));
+    }
+    if (closing.Asked()) break;
+  }
+  return ExitCodeOf(run.outcome);
+}

@@ -50,8 +50,8 @@ RunOutcome Report(InstallReport report, const std::wstring& directory, const std
   // use, the first.
   if (FoundInUse(report.outcome) && !outcome.held_file.empty()) {
     outcome.holders = HoldersOf(outcome.held_file);
-    if (!outcome.holders.empty())
-      report.problems.front().what += L"; " + InUseBy(language, outcome.holders);
+    if (!outcome.holders.named.empty())
+      report.problems.front().what += L"; " + InUseBy(language, outcome.holders.named);
   }
   if (Succeeded(report.outcome)) {
     for (const Failure& problem : report.problems) print(L"warning: " + Describe(problem));
@@ -66,7 +66,7 @@ RunOutcome Report(InstallReport report, const std::wstring& directory, const std
   }
   // What a person can do about it, after the lines that say what happened.
   Circumstances circumstances;
-  circumstances.holders = outcome.holders;
+  circumstances.holders = outcome.holders.named;
   circumstances.bytes = report.bytes_needed;
   circumstances.place = report.outcome == Outcome::kDiskFull ? DriveOf(directory) : directory;
   circumstances.read_only_file = std::move(report.read_only_file);

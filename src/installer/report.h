@@ -15,7 +15,7 @@
 struct RunOutcome {
   Outcome outcome = Outcome::kInstalled;
   std::wstring held_file;
-  std::vector<Holder> holders;
+  HolderList holders;
 };
 
 // Says that the host is not installed.
