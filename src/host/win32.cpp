@@ -20,12 +20,12 @@ std::wstring DecimalText(unsigned long value) {
 }
 
 std::wstring SystemMessage(DWORD code) {
-  wchar_t* buffer = nullptr;
+  UniqueLocalText buffer;
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::wstring text = length != 0 ? std::wstring(buffer, length) : L"error " + DecimalText(code);
-  LocalFree(buffer);
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(buffer.put()), 0, nullptr);
+  std::wstring text =
+      length != 0 ? std::wstring(buffer.get(), length) : L"error " + DecimalText(code);
   while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
     text.pop_back();
   return text;

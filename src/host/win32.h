@@ -68,6 +68,23 @@ struct ModuleTraits {
 };
 using UniqueModule = UniqueHandleOf<ModuleTraits>;
 
+struct FindHandleTraits {
+  using Handle = HANDLE;
+  static HANDLE None() { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE handle) { FindClose(handle); }
+};
+using UniqueFindHandle = UniqueHandleOf<FindHandleTraits>;
+
+// Text the system allocated for the caller (FORMAT_MESSAGE_ALLOCATE_BUFFER).
+struct LocalTextTraits {
+  using Handle = wchar_t*;
+  static wchar_t* None() { return nullptr; }
+  static bool IsValid(wchar_t* text) { return text != nullptr; }
+  static void Close(wchar_t* text) { LocalFree(text); }
+};
+using UniqueLocalText = UniqueHandleOf<LocalTextTraits>;
+
 // Where a registry value lives: root key, sub-key path and value name.
 struct RegistryValue {
   HKEY root;

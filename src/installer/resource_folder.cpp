@@ -43,20 +43,19 @@ std::optional<Failure> ListEntries(const ResourceFolder& folder, const wchar_t* 
   const std::wstring wildcard = folder.path + pattern;
   // Without the short names, which the installer never needs; Vista does not know that level
   // and refuses it, and gets the standard one.
-  HANDLE search = FindFirstFileExW(wildcard.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
-                                   nullptr, 0);
+  UniqueFindHandle search(FindFirstFileExW(wildcard.c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr, 0));
   DWORD error = GetLastError();
-  if (search == INVALID_HANDLE_VALUE && error == ERROR_INVALID_PARAMETER) {
-    search = FindFirstFileExW(wildcard.c_str(), FindExInfoStandard, &found, FindExSearchNameMatch,
-                              nullptr, 0);
+  if (!search && error == ERROR_INVALID_PARAMETER) {
+    search.reset(FindFirstFileExW(wildcard.c_str(), FindExInfoStandard, &found,
+                                  FindExSearchNameMatch, nullptr, 0));
     error = GetLastError();
   }
-  if (search != INVALID_HANDLE_VALUE) {
+  if (search) {
     do {
       names.push_back(std::wstring(found.cFileName));
-    } while (FindNextFileW(search, &found));
+    } while (FindNextFileW(search.get(), &found));
     error = GetLastError();
-    FindClose(search);
   }
   // No match at all, or the end of the matches: the whole folder was looked at.
   if (error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES)
