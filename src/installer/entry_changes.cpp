@@ -19,7 +19,7 @@ std::optional<Failure> CreateEntry(const ResourceFolder& folder, HolderWait& wai
                            FILE_ATTRIBUTE_NORMAL, nullptr));
     return static_cast<bool>(file);
   });
-  if (error) return Failure{L"could not create " + path, error->code};
+  if (error) return FailureOf(L"could not create " + path, *error);
   return CheckCreatedInFolder(folder, name, file);
 }
 
@@ -49,7 +49,7 @@ std::optional<Failure> RemoveEntry(const ResourceFolder& folder, HolderWait& wai
   const std::wstring path = folder.path + name;
   Entry entry;
   if (auto failure = InspectEntry(folder, wait, name, DELETE | FILE_WRITE_ATTRIBUTES, entry))
-    return Failure{L"could not remove " + path, failure->code};
+    return Failure{L"could not remove " + path, failure->code, failure->kind};
   if (entry.kind == EntryKind::kAbsent) return std::nullopt;
   const bool removable =
       entry.kind == EntryKind::kFile || (entry.kind == EntryKind::kLink && entry.opened_as_link);
@@ -73,20 +73,21 @@ std::optional<Failure> RemoveEntry(const ResourceFolder& folder, HolderWait& wai
   // Deleting through the checked handle removes exactly what was checked.
   const std::optional<SystemError> error =
       wait.Retry([&] { return DeleteThroughHandle(entry.handle.get(), read_only); }, held_for_now);
-  if (error && read_only && !IsInUse(error->code))
+  if (!error) return std::nullopt;
+  Failure failure = FailureOf(L"could not remove " + path, *error);
+  if (read_only && KindOf(failure) != FailureKind::kInUse)
     return Failure{path +
                        L" is read-only and has another name outside the folder; it was left "
                        L"alone",
                    0};
-  if (error) return Failure{L"could not remove " + path, error->code};
-  return std::nullopt;
+  return failure;
 }
 
 std::optional<Failure> OpenToMove(const ResourceFolder& folder, HolderWait& wait,
                                   const std::wstring& name, const std::wstring& attempt,
                                   Entry& entry) {
   if (auto failure = InspectEntry(folder, wait, name, DELETE, entry))
-    return Failure{attempt, failure->code};
+    return Failure{attempt, failure->code, failure->kind};
   if (entry.kind == EntryKind::kAbsent) return Failure{attempt, ERROR_FILE_NOT_FOUND};
   if (entry.kind != EntryKind::kFile)
     return Failure{folder.path + name + L" " + KindText(entry.kind) + L"; it was left alone", 0};
@@ -113,7 +114,7 @@ std::optional<Failure> MoveOpened(const ResourceFolder& folder, HolderWait& wait
       },
       target_held);
   opened.handle.reset();
-  if (error) return Failure{L"could not move " + source + L" to " + target, error->code};
+  if (error) return FailureOf(L"could not move " + source + L" to " + target, *error);
   return std::nullopt;
 }
 

@@ -54,7 +54,7 @@ std::optional<Failure> InspectEntry(const ResourceFolder& folder, HolderWait& wa
   if (error) {
     if (error->code == ERROR_FILE_NOT_FOUND || error->code == ERROR_PATH_NOT_FOUND)
       return std::nullopt;
-    return Failure{L"could not open " + path, error->code};
+    return FailureOf(L"could not open " + path, *error);
   }
   return ClassifyEntry(folder, name, entry);
 }
@@ -90,7 +90,7 @@ std::optional<Failure> ReadThroughFilter(const ResourceFolder& folder, const std
   if (!error && (judged.dwVolumeSerialNumber != opened.dwVolumeSerialNumber ||
                  judged.nFileIndexHigh != opened.nFileIndexHigh ||
                  judged.nFileIndexLow != opened.nFileIndexLow))
-    error = ERROR_FILE_INVALID;  // "...the opened file is no longer valid."
+    return Failure{L"could not read " + path, 0};
   if (error) return Failure{L"could not read " + path, error};
   entry.handle = std::move(content);
   return std::nullopt;

@@ -70,11 +70,10 @@ std::optional<NotLocked> FolderLock::Acquire(const ResourceFolder& folder, DWORD
     if (error.code != ERROR_FILE_NOT_FOUND && !HeldForNow(error))
       return NotLocked{{L"could not lock the resource folder with " + path_, error.code}};
     if (GetTickCount64() - start >= wait_ms) {
-      return NotLocked{
-          {L"another installation is in progress in " + folder.path +
-               L" and did not finish within " + DecimalText(wait_ms / 1000) + L" seconds",
-           WAIT_TIMEOUT},
-          true};
+      return NotLocked{{L"another installation is in progress in " + folder.path +
+                            L" and did not finish within " + DecimalText(wait_ms / 1000) +
+                            L" seconds",
+                        0, FailureKind::kBusy}};
     }
     Sleep(kRetryMilliseconds);
   }
@@ -126,7 +125,8 @@ std::optional<Failure> FolderLock::Record(const RunRecord& record) {
   if (SetFilePointer(file_.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
       !WriteFile(file_.get(), text.data(), bytes, &written, nullptr))
     return Failure{L"could not write " + path_, GetLastError()};
-  if (written != bytes) return Failure{L"could not write " + path_, ERROR_DISK_FULL};
+  // A full disk can come back as success with fewer bytes written and no error code.
+  if (written != bytes) return Failure{L"could not write " + path_, 0, FailureKind::kDiskFull};
   if (!SetEndOfFile(file_.get()) || !FlushFileBuffers(file_.get()))
     return Failure{L"could not write " + path_, GetLastError()};
   return std::nullopt;

@@ -15,11 +15,9 @@
 // How long a run waits for another one on the same folder before giving up.
 inline constexpr DWORD kLockWaitMilliseconds = 60'000;
 
-// Why the lock was not taken, and whether that is because another run kept it for the whole
-// wait.
+// Why the lock was not taken: of kind kBusy where another run kept it for the whole wait.
 struct NotLocked {
   Failure failure;
-  bool busy = false;
 };
 
 // What a run leaves in the lock file for the runs after it.

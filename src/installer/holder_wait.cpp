@@ -1,6 +1,7 @@
 #include "installer/holder_wait.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -30,10 +31,12 @@ bool HeldForNow(const SystemError& error) {
   }
 }
 
-bool IsInUse(DWORD code) {
-  return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION ||
-         code == ERROR_USER_MAPPED_FILE || code == ERROR_DELETE_PENDING;
+Failure FailureOf(std::wstring what, const SystemError& error) {
+  if (error.outlasted_wait) return {std::move(what), error.code, FailureKind::kInUse};
+  return {std::move(what), error.code};
 }
+
+bool IsInUse(DWORD code) { return KindOfError(code) == FailureKind::kInUse; }
 
 bool HolderWait::Pause(DWORD& pause) {
   if (left_ms_ == 0) return false;
@@ -44,9 +47,7 @@ bool HolderWait::Pause(DWORD& pause) {
   return true;
 }
 
-SystemError HolderWait::AsInUse(SystemError error) {
-  if (!IsInUse(error.code))
-    error.code =
-        error.status == kStatusDeletePending ? ERROR_DELETE_PENDING : ERROR_SHARING_VIOLATION;
+SystemError HolderWait::Outlasted(SystemError error) {
+  error.outlasted_wait = true;
   return error;
 }

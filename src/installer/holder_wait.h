@@ -4,6 +4,9 @@
 #include <windows.h>
 
 #include <optional>
+#include <string>
+
+#include "host/win32.h"
 
 // On a real machine the installer is never alone in the folder: on-access malware scanners,
 // search indexers, backup and sync agents open a file right after it is written or renamed and
@@ -11,7 +14,8 @@
 // opens, creates, renames or removes one of the folder's entries waits such holders out,
 // retrying after 10, 20, 40, 80 and then every 100 ms, until this much waiting in all is spent;
 // a refusal that outlasts it is final, and is that of a file in use, whatever code the system
-// gave. A run spends it while it installs; an undo is given it afresh.
+// gave (the code stays the system's own). A run spends it while it installs; an undo is given
+// it afresh.
 inline constexpr DWORD kHolderWaitMilliseconds = 3'000;
 
 // What an access denial hides: these two come from another program, not from the folder's
@@ -24,8 +28,13 @@ inline constexpr LONG kStatusCannotDelete = static_cast<LONG>(0xC0000121);
 struct SystemError {
   DWORD code = ERROR_SUCCESS;
   LONG status = 0;
+  bool outlasted_wait = false;  // a holder kept the entry past the wait: a file in use
 };
 SystemError LastSystemError();
+
+// `what` failed with `error`: a file in use where a holder outlasted the wait, otherwise what
+// the code means.
+Failure FailureOf(std::wstring what, const SystemError& error);
 
 // Whether another program holding the entry for now explains the error: a sharing or lock
 // violation, or an access denial because the file is being deleted or is mapped. An access
@@ -43,16 +52,16 @@ class HolderWait {
   // Calls `attempt` (true on success, the error left for LastSystemError otherwise) until it
   // succeeds, fails for a reason `held_for_now` does not put down to a holder, or the wait is
   // spent; returns the last error, if any. A holder that outlasts the wait makes it a file in
-  // use: an access denial behind which the system says the file is being deleted or is mapped
-  // must not read as a lack of rights. Nothing waits, and no call is added, when nobody holds
-  // anything.
+  // use (`outlasted_wait`): an access denial behind which the system says the file is being
+  // deleted or is mapped must not read as a lack of rights. Nothing waits, and no call is
+  // added, when nobody holds anything.
   template <typename Attempt, typename Judge>
   std::optional<SystemError> Retry(const Attempt& attempt, const Judge& held_for_now) {
     for (DWORD pause = kFirstPauseMilliseconds;;) {
       if (attempt()) return std::nullopt;
       const SystemError error = LastSystemError();
       if (!held_for_now(error)) return error;
-      if (!Pause(pause)) return AsInUse(error);
+      if (!Pause(pause)) return Outlasted(error);
     }
   }
 
@@ -68,8 +77,8 @@ class HolderWait {
   // Sleeps for `pause`, or what is left of the wait if that is less, and lengthens the next
   // pause; false, without sleeping, once the wait is spent.
   bool Pause(DWORD& pause);
-  // `error`, which outlasted the wait, as the error of a file in use.
-  static SystemError AsInUse(SystemError error);
+  // `error`, which outlasted the wait, marked so.
+  static SystemError Outlasted(SystemError error);
 
   DWORD left_ms_;
 };

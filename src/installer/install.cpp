@@ -39,7 +39,7 @@ Change ChangeFor(const std::wstring& name);
 std::vector<std::wstring> TargetsOf(const std::vector<Change>& changes);
 std::vector<std::wstring> TableNamesAmong(const PayloadTable& table,
                                           const std::vector<std::wstring>& names);
-Outcome OutcomeOfError(DWORD code);
+Outcome OutcomeOf(FailureKind kind);
 
 // One run on one folder. Its steps, in the order they happen: lock the folder; finish or undo
 // what an earlier run left; plan which targets change; check that nothing stands in the way;
@@ -123,10 +123,8 @@ InstallReport Run::Go() {
 // by the run that holds it.
 bool Run::Lock() {
   if (auto failure = OpenResourceFolder(directory_, folder_)) return Stop(std::move(*failure));
-  if (auto not_locked = lock_.Acquire(folder_, settings_.lock_wait_ms)) {
-    if (not_locked->busy) return Stop(Outcome::kBusy, std::move(not_locked->failure));
+  if (auto not_locked = lock_.Acquire(folder_, settings_.lock_wait_ms))
     return Stop(std::move(not_locked->failure));
-  }
   return true;
 }
 
@@ -157,7 +155,7 @@ bool Run::KeepOrCancelSchedule(const std::vector<std::wstring>& names) {
     if (TargetsOf(changes_) == names && StagedFilesHold()) {
       std::optional<FileFailure> unopened = OpenTargets();
       CloseTargets();
-      if (unopened && IsInUse(unopened->failure.code))
+      if (unopened && KindOf(unopened->failure) == FailureKind::kInUse)
         return StopForHeld(Outcome::kScheduled, std::move(*unopened));
     }
   }
@@ -197,12 +195,11 @@ bool Run::Plan() {
       return Stop(std::move(*failure));
     Entry target;
     if (auto failure = InspectEntry(folder_, wait_, change.target, GENERIC_READ, target)) {
-      if (!IsInUse(failure->code)) return Stop(std::move(*failure));
+      if (KindOf(*failure) != FailureKind::kInUse) return Stop(std::move(*failure));
       target.kind = EntryKind::kFile;
     }
     if (target.kind != EntryKind::kAbsent && target.kind != EntryKind::kFile)
-      return Stop(Outcome::kFailed,
-                  {path + L" " + KindText(target.kind) + L"; it was left alone", 0});
+      return Stop({path + L" " + KindText(target.kind) + L"; it was left alone", 0});
     change.target_exists = target.kind == EntryKind::kFile;
     if (target.handle) {
       if (auto failure = ReadThroughFilter(folder_, change.target, target))
@@ -214,8 +211,7 @@ bool Run::Plan() {
       if (same) continue;
       if (target.read_only) {
         report_.read_only_file = path;
-        return Stop(Outcome::kRefused,
-                    {path + L" is read-only, so it was not overwritten", ERROR_ACCESS_DENIED});
+        return Stop({path + L" is read-only, so it was not overwritten", 0, FailureKind::kRefused});
       }
     }
     changes_.push_back(std::move(change));
@@ -241,18 +237,18 @@ bool Run::CheckWorkingNames() {
         continue;
       }
       // Its removal was accepted and it stayed, or was refused because it is held.
-      const bool is_held = failure ? IsInUse(failure->code)
+      const bool is_held = failure ? KindOf(*failure) == FailureKind::kInUse
                                    : leftover.kind == EntryKind::kFile &&
                                          (!leftovers_.Named(*name) || leftovers_.Held(*name));
       if (!is_held) {
         if (failure) return Stop(std::move(*failure));
-        return Stop(Outcome::kFailed,
-                    {path + L" is in the way of replacing " + folder_.path + change.target, 0});
+        return Stop({path + L" is in the way of replacing " + folder_.path + change.target, 0});
       }
-      // Said as the system says a file is in use, where it did not say so itself.
+      // With the system's own code where it gave one, opening it or removing it; a removal it
+      // accepted says nothing.
       FileFailure held{{L"could not replace " + folder_.path + change.target + L": " + path +
                             L" is still held by another program",
-                        failure ? failure->code : DWORD{ERROR_SHARING_VIOLATION}},
+                        failure ? failure->code : leftovers_.CodeOf(*name), FailureKind::kInUse},
                        path};
       if (name == &change.staged) return StopForHeld(Outcome::kInUse, std::move(held));
       leftovers_.Hold(*name);
@@ -267,10 +263,9 @@ bool Run::CheckWorkingNames() {
 bool Run::CheckPayloads() {
   for (const Change& change : changes_) {
     if (PayloadDigest(change.payload.bytes, change.payload.size) != change.digest)
-      return Stop(Outcome::kDamaged,
-                  {L"this copy of the installer is damaged: its " + change.target +
+      return Stop({L"this copy of the installer is damaged: its " + change.target +
                        L" is not the file it was built with; get a new copy of the installer",
-                   ERROR_CRC});
+                   0, FailureKind::kDamaged});
   }
   return true;
 }
@@ -309,7 +304,7 @@ bool Run::ReplaceOrSchedule() {
   if (!in_use_) {
     if (std::optional<FileFailure> unopened = OpenTargets()) {
       CloseTargets();
-      if (!IsInUse(unopened->failure.code)) {
+      if (KindOf(unopened->failure) != FailureKind::kInUse) {
         RemoveStaged(changes_.size());
         return Stop(std::move(unopened->failure));
       }
@@ -346,7 +341,7 @@ void Run::LookAgain() {
   if (leftovers_.Unnamed(left).empty() && leftovers_.held().empty()) return;
   FolderLock again;
   if (auto not_locked = again.Acquire(folder_, 0)) {
-    if (!not_locked->busy) NotConfirmed(not_locked->failure);
+    if (KindOf(not_locked->failure) != FailureKind::kBusy) NotConfirmed(not_locked->failure);
     return;
   }
   RemoveLeftovers(folder_, wait_, table_, leftovers_);
@@ -430,15 +425,16 @@ std::optional<Failure> Run::ReplaceAll() {
 bool Run::ScheduleForRestart() {
   const std::vector<std::wstring> targets = TargetsOf(changes_);
   if (auto failure = lock_.Record({targets, true}))
-    return NotScheduledFor(OutcomeOfError(failure->code), std::move(*failure));
-  std::optional<NotScheduled> not_scheduled = ScheduleRenames(
+    return NotScheduledFor(OutcomeOf(KindOf(*failure)), std::move(*failure));
+  std::optional<Failure> not_scheduled = ScheduleRenames(
       settings_.restart_renames, BootRenamesOf(targets, leftovers_.held()), WorkingNames(table_));
   if (!not_scheduled) return StopForHeld(Outcome::kScheduled, std::move(*in_use_));
   // Where the system does not let this run schedule it (not an administrator, say), the file in
   // use stays the reason; where the schedule could not be written, that is the reason.
-  const Outcome outcome =
-      not_scheduled->refused ? Outcome::kInUse : OutcomeOfError(not_scheduled->failure.code);
-  return NotScheduledFor(outcome, std::move(not_scheduled->failure));
+  const Outcome outcome = KindOf(*not_scheduled) == FailureKind::kRefused
+                              ? Outcome::kInUse
+                              : OutcomeOf(KindOf(*not_scheduled));
+  return NotScheduledFor(outcome, std::move(*not_scheduled));
 }
 
 // The replacement at the restart could not be scheduled, for `why`: nothing changes, and the
@@ -538,9 +534,9 @@ bool Run::Stop(Outcome outcome, Failure cause) {
   return false;
 }
 
-// Ends the run for a step the system refused, with what its error means.
+// Ends the run for `cause`, with the outcome of the kind of failure it is.
 bool Run::Stop(Failure cause) {
-  const Outcome outcome = OutcomeOfError(cause.code);
+  const Outcome outcome = OutcomeOf(KindOf(cause));
   return Stop(outcome, std::move(cause));
 }
 
@@ -583,19 +579,23 @@ std::vector<std::wstring> TableNamesAmong(const PayloadTable& table,
   return found;
 }
 
-// What a step the system refused means for the run, by the system's own word for why: a file
-// another program keeps, a refusal (rights, a read-only file), a full disk, or a failure.
-Outcome OutcomeOfError(DWORD code) {
-  if (IsInUse(code)) return Outcome::kInUse;
-  switch (code) {
-    case ERROR_ACCESS_DENIED:
+// What a failure of `kind` makes of the run that it ends.
+Outcome OutcomeOf(FailureKind kind) {
+  switch (kind) {
+    case FailureKind::kInUse:
+      return Outcome::kInUse;
+    case FailureKind::kRefused:
       return Outcome::kRefused;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
+    case FailureKind::kDiskFull:
       return Outcome::kDiskFull;
-    default:
-      return Outcome::kFailed;
+    case FailureKind::kBusy:
+      return Outcome::kBusy;
+    case FailureKind::kDamaged:
+      return Outcome::kDamaged;
+    case FailureKind::kFailed:
+      break;
   }
+  return Outcome::kFailed;
 }
 
 }  // namespace

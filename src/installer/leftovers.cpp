@@ -7,7 +7,7 @@
 
 void Leftovers::Remove(const ResourceFolder& folder, HolderWait& wait, const std::wstring& name) {
   if (auto failure = RemoveEntry(folder, wait, name)) {
-    const bool held = IsInUse(failure->code);
+    const bool held = KindOf(*failure) == FailureKind::kInUse;
     Add(name, std::move(*failure), held);
   }
 }
@@ -40,6 +40,15 @@ bool Leftovers::Held(const std::wstring& name) const {
     if (leftover.held && SameName(leftover.name, name)) return true;
   }
   return false;
+}
+
+DWORD Leftovers::CodeOf(const std::wstring& name) const {
+  for (const Leftover& leftover : leftovers_) {
+    if (leftover.warning && leftover.warning->code != ERROR_SUCCESS &&
+        SameName(leftover.name, name))
+      return leftover.warning->code;
+  }
+  return ERROR_SUCCESS;
 }
 
 std::vector<std::wstring> Leftovers::Unnamed(const std::vector<std::wstring>& names) const {

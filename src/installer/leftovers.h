@@ -28,6 +28,8 @@ class Leftovers {
 
   bool Named(const std::wstring& name) const;
   bool Held(const std::wstring& name) const;
+  // The system's code in the warning that names `name`; none where no warning has one.
+  DWORD CodeOf(const std::wstring& name) const;
   // Those of `names` that nothing has been said of yet.
   std::vector<std::wstring> Unnamed(const std::vector<std::wstring>& names) const;
   // The names held, in the order they were found held.

@@ -11,7 +11,7 @@ std::optional<Failure> OpenResourceFolder(const std::wstring& path, ResourceFold
   if (!GetFileInformationByHandleEx(folder.handle.get(), FileAttributeTagInfo, &tag, sizeof tag))
     return Failure{L"could not read the resource folder " + path, GetLastError()};
   if ((tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-    return Failure{L"could not find the resource folder " + path, ERROR_DIRECTORY};
+    return Failure{L"could not find the resource folder " + path, 0};
   folder.final_path = FinalPath(folder.handle.get());
   if (!folder.final_path.empty() && folder.final_path.back() != L'\\') folder.final_path += L'\\';
   return std::nullopt;

@@ -124,13 +124,14 @@ RegistryValue PendingRenames() {
           L"PendingFileRenameOperations"};
 }
 
-std::optional<NotScheduled> ScheduleRenames(const RegistryValue& value, const BootRenames& renames,
-                                            const std::vector<std::wstring>& own) {
+std::optional<Failure> ScheduleRenames(const RegistryValue& value, const BootRenames& renames,
+                                       const std::vector<std::wstring>& own) {
   std::wstring nt_folder;
   // A folder that cannot be reached at boot can have nothing scheduled, and nothing to take out.
   if (auto failure = NtFolder(renames.folder, nt_folder)) {
     if (renames.names.empty() && renames.removals.empty()) return std::nullopt;
-    return NotScheduled{std::move(*failure), true};
+    failure->kind = FailureKind::kRefused;
+    return failure;
   }
   const RenameList ours = EntriesOf(nt_folder, renames);
   UniqueHkey key;
@@ -149,15 +150,16 @@ std::optional<NotScheduled> ScheduleRenames(const RegistryValue& value, const Bo
     if (status == ERROR_SUCCESS) status = WriteList(key.get(), value.name, kept);
   }
   if (status == ERROR_SUCCESS) return std::nullopt;
-  return NotScheduled{{ours.empty() ? kListFailure : kScheduleFailure, static_cast<DWORD>(status)},
-                      status == ERROR_ACCESS_DENIED || status == ERROR_FILE_NOT_FOUND};
+  if (ours.empty()) return Failure{kListFailure, static_cast<DWORD>(status)};
+  // No Session Manager key: this system keeps no list that a run may schedule in.
+  if (status == ERROR_FILE_NOT_FOUND)
+    return Failure{kScheduleFailure, static_cast<DWORD>(status), FailureKind::kRefused};
+  return Failure{kScheduleFailure, static_cast<DWORD>(status)};
 }
 
 std::optional<Failure> TakeBack(const RegistryValue& value, const std::wstring& folder,
                                 const std::vector<std::wstring>& own) {
-  std::optional<NotScheduled> not_taken = ScheduleRenames(value, {folder, {}, L""}, own);
-  if (not_taken) return std::move(not_taken->failure);
-  return std::nullopt;
+  return ScheduleRenames(value, {folder, {}, L""}, own);
 }
 
 std::optional<Failure> CountScheduled(const RegistryValue& value, const BootRenames& renames,

@@ -26,22 +26,16 @@ struct BootRenames {
   std::vector<std::wstring> removals = {};
 };
 
-// A change to the list that was not made, and whether the system refused it to this run (the
-// list belongs to administrators, or there is none to write to; the folder cannot be reached
-// at boot) rather than failed to make it.
-struct NotScheduled {
-  Failure failure;
-  bool refused = false;
-};
-
 // Rewrites the list in one write, flushed, so that a run stopped at any point leaves the old list
 // or the new one. Every entry whose source is one of `own` (names in `renames.folder`: the
 // working names only runs of this program use, every name of `renames` among them) goes,
 // whoever scheduled it; then `renames` are added, in order, at the end. Everything else stays
 // as it was. A list that this does not change is only read: a user who may not change it (it
 // belongs to administrators) is refused only where it has to change, and then nothing changes.
-std::optional<NotScheduled> ScheduleRenames(const RegistryValue& value, const BootRenames& renames,
-                                            const std::vector<std::wstring>& own);
+// Where the system refuses the change to this run (the list belongs to administrators, there is
+// none to schedule in, the folder cannot be reached at boot), the failure is of kind kRefused.
+std::optional<Failure> ScheduleRenames(const RegistryValue& value, const BootRenames& renames,
+                                       const std::vector<std::wstring>& own);
 
 // Takes every entry whose source is one of `own` (names in `folder`) out of the list, as
 // ScheduleRenames does with nothing to add.

@@ -31,7 +31,8 @@ std::optional<Failure> ExtractResourceToFile(const Payload& payload, UniqueHandl
   if (!WriteFile(file.get(), payload.bytes, payload.size, &written, nullptr))
     return WriteFailure(path, GetLastError());
   // A full disk can come back as success with fewer bytes written and no error code.
-  if (written != payload.size) return WriteFailure(path, ERROR_DISK_FULL);
+  if (written != payload.size)
+    return Failure{L"could not write " + path, 0, FailureKind::kDiskFull};
   if (!FlushFileBuffers(file.get())) return WriteFailure(path, GetLastError());
   if (!CloseHandle(file.release())) return WriteFailure(path, GetLastError());
   return std::nullopt;
