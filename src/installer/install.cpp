@@ -72,6 +72,8 @@ class Run {
   bool KeepOrCancelSchedule(const std::vector<std::wstring>& names);
   bool UndoStoppedRun(const std::vector<std::wstring>& names);
   bool CheckWorkingNames();
+  bool HeldByAnotherProgram(const std::wstring& name, const std::optional<Failure>& failure,
+                            const Entry& leftover) const;
   bool CheckPayloads();
   bool TakeBackRemovalsOfNewNames();
   bool StagedFilesHold();
@@ -89,10 +91,11 @@ class Run {
   void NotConfirmed(const Failure& reason);
 
   // Ending the run.
-  bool Stop(Outcome outcome, Failure cause);
   bool Stop(Failure cause);
   bool StopForHeld(Outcome outcome, FileFailure held);
-  InstallReport Report();
+  bool LeaveForRestart(FileFailure in_use);
+  bool End(Outcome outcome, Failure first);
+  InstallReport Result();
 
   const std::wstring& directory_;
   const PayloadTable& table_;
@@ -109,14 +112,14 @@ class Run {
 };
 
 InstallReport Run::Go() {
-  if (!Lock() || !FinishEarlierRun()) return Report();
+  if (!Lock() || !FinishEarlierRun()) return Result();
   RemoveLeftovers(folder_, wait_, table_, leftovers_);
-  if (!Plan()) return Report();
+  if (!Plan()) return Result();
   for (const Change& change : changes_) report_.bytes_needed += change.payload.size;
   // A repeat run over an installed pack has nothing to check, stage or replace.
   const bool installed = changes_.empty() || (Check() && Stage() && ReplaceOrSchedule());
   if (installed) LookAgain();
-  return Report();
+  return Result();
 }
 
 // Runs on the same folder take turns, through the lock file: the folder is only ever changed
@@ -156,7 +159,7 @@ bool Run::KeepOrCancelSchedule(const std::vector<std::wstring>& names) {
       std::optional<FileFailure> unopened = OpenTargets();
       CloseTargets();
       if (unopened && KindOf(unopened->failure) == FailureKind::kInUse)
-        return StopForHeld(Outcome::kScheduled, std::move(*unopened));
+        return LeaveForRestart(std::move(*unopened));
     }
   }
   if (scheduled > 0) {
@@ -236,11 +239,7 @@ bool Run::CheckWorkingNames() {
         leftovers_.Gone(*name);  // held when the run began, maybe, but gone since
         continue;
       }
-      // Its removal was accepted and it stayed, or was refused because it is held.
-      const bool is_held = failure ? KindOf(*failure) == FailureKind::kInUse
-                                   : leftover.kind == EntryKind::kFile &&
-                                         (!leftovers_.Named(*name) || leftovers_.Held(*name));
-      if (!is_held) {
+      if (!HeldByAnotherProgram(*name, failure, leftover)) {
         if (failure) return Stop(std::move(*failure));
         return Stop({path + L" is in the way of replacing " + folder_.path + change.target, 0});
       }
@@ -256,6 +255,15 @@ bool Run::CheckWorkingNames() {
     }
   }
   return true;
+}
+
+// Whether the leftover `name`, still there after the leftovers were cleared, is one another
+// program holds: opening it was refused because it is held; or it is a file whose removal was
+// accepted and that stayed (nothing was said of it), or that was found held.
+bool Run::HeldByAnotherProgram(const std::wstring& name, const std::optional<Failure>& failure,
+                               const Entry& leftover) const {
+  if (failure) return KindOf(*failure) == FailureKind::kInUse;
+  return leftover.kind == EntryKind::kFile && (!leftovers_.Warned(name) || leftovers_.Held(name));
 }
 
 // A damaged copy of the installer must not install damaged files: every payload about to be
@@ -338,7 +346,7 @@ void Run::LookAgain() {
   lock_.Release();
   std::vector<std::wstring> left;
   if (auto failure = OwnEntries(folder_, table_, true, left)) return NotConfirmed(*failure);
-  if (leftovers_.Unnamed(left).empty() && leftovers_.held().empty()) return;
+  if (leftovers_.NotWarnedOf(left).empty() && leftovers_.held().empty()) return;
   FolderLock again;
   if (auto not_locked = again.Acquire(folder_, 0)) {
     if (KindOf(not_locked->failure) != FailureKind::kBusy) NotConfirmed(not_locked->failure);
@@ -349,7 +357,7 @@ void Run::LookAgain() {
   const auto still_there = [&](const std::wstring& name) {
     return Failure{folder_.path + name + L" is still there after its removal", 0};
   };
-  for (const std::wstring& name : leftovers_.Unnamed(left))
+  for (const std::wstring& name : leftovers_.NotWarnedOf(left))
     leftovers_.Add(name, still_there(name), true);
   for (const std::wstring& name : leftovers_.held()) {
     if (std::none_of(left.begin(), left.end(),
@@ -364,7 +372,8 @@ void Run::LookAgain() {
   }
   again.Release();
   if (auto failure = OwnEntries(folder_, table_, true, left)) return NotConfirmed(*failure);
-  for (const std::wstring& name : leftovers_.Unnamed(left)) leftovers_.Add(name, still_there(name));
+  for (const std::wstring& name : leftovers_.NotWarnedOf(left))
+    leftovers_.Add(name, still_there(name));
 }
 
 // Whether the staged files of the changes are there and hold their payloads.
@@ -428,7 +437,7 @@ bool Run::ScheduleForRestart() {
     return NotScheduledFor(OutcomeOf(KindOf(*failure)), std::move(*failure));
   std::optional<Failure> not_scheduled = ScheduleRenames(
       settings_.restart_renames, BootRenamesOf(targets, leftovers_.held()), WorkingNames(table_));
-  if (!not_scheduled) return StopForHeld(Outcome::kScheduled, std::move(*in_use_));
+  if (!not_scheduled) return LeaveForRestart(std::move(*in_use_));
   // Where the system does not let this run schedule it (not an administrator, say), the file in
   // use stays the reason; where the schedule could not be written, that is the reason.
   const Outcome outcome = KindOf(*not_scheduled) == FailureKind::kRefused
@@ -527,26 +536,34 @@ void Run::NotConfirmed(const Failure& reason) {
   leftovers_.Warn({L"could not look again for working files left over: " + Describe(reason), 0});
 }
 
-// Ends the run with `outcome`, `cause` said first.
-bool Run::Stop(Outcome outcome, Failure cause) {
-  report_.outcome = outcome;
-  report_.problems.push_back(std::move(cause));
-  return false;
-}
-
 // Ends the run for `cause`, with the outcome of the kind of failure it is.
 bool Run::Stop(Failure cause) {
   const Outcome outcome = OutcomeOf(KindOf(cause));
-  return Stop(outcome, std::move(cause));
+  return End(outcome, std::move(cause));
 }
 
 // Ends the run with `outcome` because another program keeps the file `held` names.
 bool Run::StopForHeld(Outcome outcome, FileFailure held) {
   report_.held_file = std::move(held.file);
-  return Stop(outcome, std::move(held.failure));
+  return End(outcome, std::move(held.failure));
 }
 
-InstallReport Run::Report() {
+// Ends the run with the new set waiting for the next restart, because another program keeps
+// the file `in_use` names: a success, said with that file first.
+bool Run::LeaveForRestart(FileFailure in_use) {
+  report_.held_file = std::move(in_use.file);
+  return End(Outcome::kScheduled, std::move(in_use.failure));
+}
+
+// Ends the run with `outcome`, `first` said first; false, for the step that ends it to return.
+bool Run::End(Outcome outcome, Failure first) {
+  report_.outcome = outcome;
+  report_.problems.push_back(std::move(first));
+  return false;
+}
+
+// What the run came to, told in full.
+InstallReport Run::Result() {
   // Leftovers that stay are told after the outcome's own problems: they may explain a failure.
   for (Failure& warning : leftovers_.warnings()) report_.problems.push_back(std::move(warning));
   return std::move(report_);

@@ -12,23 +12,26 @@ void Leftovers::Remove(const ResourceFolder& folder, HolderWait& wait, const std
   }
 }
 
+// A name already held is held once: a second entry for it only adds its warning.
 void Leftovers::Add(const std::wstring& name, Failure warning, bool held) {
-  leftovers_.push_back({name, std::move(warning), held && !Held(name)});
+  const State state = held && !Held(name) ? State::kHeld : State::kStays;
+  leftovers_.push_back({name, state, std::move(warning)});
 }
 
 void Leftovers::Hold(const std::wstring& name) {
-  if (!Held(name)) leftovers_.push_back({name, std::nullopt, true});
+  if (!Held(name)) leftovers_.push_back({name, State::kHeld, std::nullopt});
 }
 
 void Leftovers::Gone(const std::wstring& name) {
   for (Leftover& leftover : leftovers_) {
-    if (SameName(leftover.name, name)) leftover.held = false;
+    if (leftover.state == State::kHeld && SameName(leftover.name, name))
+      leftover.state = State::kGone;
   }
 }
 
 void Leftovers::Warn(Failure warning) { Add(L"", std::move(warning)); }
 
-bool Leftovers::Named(const std::wstring& name) const {
+bool Leftovers::Warned(const std::wstring& name) const {
   for (const Leftover& leftover : leftovers_) {
     if (leftover.warning && SameName(leftover.name, name)) return true;
   }
@@ -37,7 +40,7 @@ bool Leftovers::Named(const std::wstring& name) const {
 
 bool Leftovers::Held(const std::wstring& name) const {
   for (const Leftover& leftover : leftovers_) {
-    if (leftover.held && SameName(leftover.name, name)) return true;
+    if (leftover.state == State::kHeld && SameName(leftover.name, name)) return true;
   }
   return false;
 }
@@ -51,10 +54,10 @@ DWORD Leftovers::CodeOf(const std::wstring& name) const {
   return ERROR_SUCCESS;
 }
 
-std::vector<std::wstring> Leftovers::Unnamed(const std::vector<std::wstring>& names) const {
+std::vector<std::wstring> Leftovers::NotWarnedOf(const std::vector<std::wstring>& names) const {
   std::vector<std::wstring> unnamed;
   for (const std::wstring& name : names) {
-    if (!Named(name)) unnamed.push_back(name);
+    if (!Warned(name)) unnamed.push_back(name);
   }
   return unnamed;
 }
@@ -62,7 +65,7 @@ std::vector<std::wstring> Leftovers::Unnamed(const std::vector<std::wstring>& na
 std::vector<std::wstring> Leftovers::held() const {
   std::vector<std::wstring> names;
   for (const Leftover& leftover : leftovers_) {
-    if (leftover.held) names.push_back(leftover.name);
+    if (leftover.state == State::kHeld) names.push_back(leftover.name);
   }
   return names;
 }
@@ -94,7 +97,7 @@ void RemoveLeftovers(const ResourceFolder& folder, HolderWait& wait, const Paylo
                      Leftovers& leftovers) {
   std::vector<std::wstring> present;
   if (!OwnEntries(folder, table, false, present)) {
-    for (const std::wstring& name : leftovers.Unnamed(present))
+    for (const std::wstring& name : leftovers.NotWarnedOf(present))
       leftovers.Remove(folder, wait, name);
     return;
   }

@@ -26,22 +26,28 @@ class Leftovers {
   // A warning about no one name.
   void Warn(Failure warning);
 
-  bool Named(const std::wstring& name) const;
+  // Whether a warning already names `name`.
+  bool Warned(const std::wstring& name) const;
   bool Held(const std::wstring& name) const;
   // The system's code in the warning that names `name`; none where no warning has one.
   DWORD CodeOf(const std::wstring& name) const;
-  // Those of `names` that nothing has been said of yet.
-  std::vector<std::wstring> Unnamed(const std::vector<std::wstring>& names) const;
+  // Those of `names` that no warning names yet.
+  std::vector<std::wstring> NotWarnedOf(const std::vector<std::wstring>& names) const;
   // The names held, in the order they were found held.
   std::vector<std::wstring> held() const;
   // The warnings, in the order they were given.
   std::vector<Failure> warnings() const;
 
  private:
+  enum class State {
+    kStays,  // could not be removed, for a reason of its own
+    kHeld,   // another program keeps it: it goes at the next restart
+    kGone,   // was held, and has gone since
+  };
   struct Leftover {
     std::wstring name;
-    std::optional<Failure> warning;
-    bool held = false;
+    State state;
+    std::optional<Failure> warning;  // none where the run's own lines say it
   };
   std::vector<Leftover> leftovers_;
 };

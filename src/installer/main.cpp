@@ -21,8 +21,8 @@ RunOutcome RunOnce(Language language) {
   const std::wstring shown = GetOcrResourceDirectory(kOcrResourceSubdir);
   if (shown.empty()) return ReportHostMissing();
   const std::wstring directory = ExtendedLengthPath(shown);
-  return Report(InstallPayloads(directory, BuildPayloadTable(), GetModuleHandleW(nullptr)),
-                directory, shown, language);
+  return ReportRun(InstallPayloads(directory, BuildPayloadTable(), GetModuleHandleW(nullptr)),
+                   directory, shown, language);
 }
 
 // The window a person opened: the prompt and the keys in its console, and the runs they ask for.

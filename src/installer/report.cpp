@@ -40,8 +40,8 @@ RunOutcome ReportHostMissing() {
   return {Outcome::kHostMissing, {}, {}};
 }
 
-RunOutcome Report(InstallReport report, const std::wstring& directory, const std::wstring& shown,
-                  Language language) {
+RunOutcome ReportRun(InstallReport report, const std::wstring& directory, const std::wstring& shown,
+                     Language language) {
   const auto print = [&](const std::wstring& message) {
     PrintLine(STD_ERROR_HANDLE, AsShown(message, directory, shown));
   };

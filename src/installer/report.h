@@ -23,5 +23,5 @@ RunOutcome ReportHostMissing();
 
 // Says what the run on `directory`, the extended-length form of the folder `shown`, came to:
 // the folder as the user knows it in every line, what a person can do next in `language`.
-RunOutcome Report(InstallReport report, const std::wstring& directory, const std::wstring& shown,
-                  Language language);
+RunOutcome ReportRun(InstallReport report, const std::wstring& directory, const std::wstring& shown,
+                     Language language);
