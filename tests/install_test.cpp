@@ -463,6 +463,15 @@ TEST_F(RestartTest, AFileKeptInUseIsReplacedWithTheRestAtTheNextRestart) {
 
 TEST_F(RestartTest, ARunAfterTheHostLetGoInstallsAtOnceAndTheRestartChangesNothing) {
   RunWhileTheHostRuns();
+  // One that cannot plan meanwhile (a read-only target) says the folder is unchanged: so the
+  // schedule goes too, and the restart keeps it so.
+  SetFileAttributesW((Resources() + L"eng.ilex").c_str(), FILE_ATTRIBUTE_READONLY);
+  const InstallReport refused = Install();
+  SetFileAttributesW((Resources() + L"eng.ilex").c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(refused.outcome, Outcome::kRefused);
+  EXPECT_TRUE(refused.restored);
+  EXPECT_EQ(ScheduledRenames().find(L".orvex-new"), std::wstring::npos);
+  EXPECT_TRUE(Snapshot(Resources()) == before_);
   EXPECT_EQ(Install().outcome, Outcome::kInstalled);
   EXPECT_EQ(Snapshot(Resources()), installed_);
 

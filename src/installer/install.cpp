@@ -69,6 +69,8 @@ class Run {
   void LookAgain();
 
   // Within them.
+  bool Planned();
+  std::optional<FileFailure> PlanChanges();
   bool KeepOrCancelSchedule(const std::vector<std::wstring>& names);
   bool UndoStoppedRun(const std::vector<std::wstring>& names);
   bool CheckWorkingNames();
@@ -106,8 +108,10 @@ class Run {
   HolderWait wait_;  // for momentary holders, spent while the run installs
   Leftovers leftovers_;
   std::vector<Change> changes_;
-  size_t staged_ = 0;                  // how many staged files exist, whole or not
-  std::optional<FileFailure> in_use_;  // a file another program keeps, where one was found
+  bool planned_ = false;
+  std::optional<FileFailure> unplanned_;  // why planning failed; the read-only target, if that
+  size_t staged_ = 0;                     // how many staged files exist, whole or not
+  std::optional<FileFailure> in_use_;     // a file another program keeps, where one was found
   InstallReport report_;
 };
 
@@ -148,19 +152,19 @@ bool Run::FinishEarlierRun() {
 // for exactly the targets that differ, the schedule stands and the run says so again, touching
 // nothing. Otherwise the schedule is cancelled first, with all else scheduled for the folder's
 // working names, so that the restart puts nothing in place and removes nothing, and the run
-// goes on as any other: it installs now, or schedules afresh.
+// goes on as any other: it installs now, schedules afresh, or fails. A plan that fails cannot
+// say the schedule is still right, so it is cancelled too: a run that fails never leaves a
+// schedule standing that would change the folder at the restart.
 bool Run::KeepOrCancelSchedule(const std::vector<std::wstring>& names) {
   size_t scheduled = 0;
   if (auto failure = CountScheduled(settings_.restart_renames, BootRenamesOf(names), scheduled))
     return Stop(std::move(*failure));
-  if (scheduled > 0 && scheduled == names.size()) {
-    if (!Plan()) return false;
-    if (TargetsOf(changes_) == names && StagedFilesHold()) {
-      std::optional<FileFailure> unopened = OpenTargets();
-      CloseTargets();
-      if (unopened && KindOf(unopened->failure) == FailureKind::kInUse)
-        return LeaveForRestart(std::move(*unopened));
-    }
+  if (scheduled > 0 && scheduled == names.size() && Planned() && TargetsOf(changes_) == names &&
+      StagedFilesHold()) {
+    std::optional<FileFailure> unopened = OpenTargets();
+    CloseTargets();
+    if (unopened && KindOf(unopened->failure) == FailureKind::kInUse)
+      return LeaveForRestart(std::move(*unopened));
   }
   if (scheduled > 0) {
     if (auto failure =
@@ -185,41 +189,56 @@ bool Run::UndoStoppedRun(const std::vector<std::wstring>& names) {
   return false;
 }
 
-// Which targets need writing. A target that already holds its payload is left alone; one that
-// is not a plain file, or is read-only, stops the run before anything changes. One that another
-// program keeps from being read at all has to be written.
+// Which targets need writing, planned once: a run that weighs an earlier run's schedule plans
+// before it decides, and goes on with that plan. A plan that failed stops the run here, after
+// the leftovers are cleared, as any run's does.
 bool Run::Plan() {
+  if (Planned()) return true;
+  report_.read_only_file = unplanned_->file;
+  return Stop(unplanned_->failure);
+}
+
+// Whether the changes could be planned; planned the first time it is asked.
+bool Run::Planned() {
+  if (!planned_) unplanned_ = PlanChanges();
+  planned_ = true;
+  return !unplanned_;
+}
+
+// A target that already holds its payload is left alone; one that is not a plain file, or is
+// read-only, stops the run before anything changes. One that another program keeps from being
+// read at all has to be written.
+std::optional<FileFailure> Run::PlanChanges() {
   changes_.clear();
   for (const PayloadEntry& entry : table_) {
     Change change = ChangeFor(entry.file_name);
     change.digest = entry.digest;
     const std::wstring path = folder_.path + change.target;
     if (auto failure = LoadPayload(module_, entry.resource_id, path, change.payload))
-      return Stop(std::move(*failure));
+      return FileFailure{std::move(*failure), {}};
     Entry target;
     if (auto failure = InspectEntry(folder_, wait_, change.target, GENERIC_READ, target)) {
-      if (KindOf(*failure) != FailureKind::kInUse) return Stop(std::move(*failure));
+      if (KindOf(*failure) != FailureKind::kInUse) return FileFailure{std::move(*failure), {}};
       target.kind = EntryKind::kFile;
     }
     if (target.kind != EntryKind::kAbsent && target.kind != EntryKind::kFile)
-      return Stop({path + L" " + KindText(target.kind) + L"; it was left alone", 0});
+      return FileFailure{{path + L" " + KindText(target.kind) + L"; it was left alone", 0}, {}};
     change.target_exists = target.kind == EntryKind::kFile;
     if (target.handle) {
       if (auto failure = ReadThroughFilter(folder_, change.target, target))
-        return Stop(std::move(*failure));
+        return FileFailure{std::move(*failure), {}};
       bool same = false;
       if (auto failure =
               FileHasDigest(target.handle.get(), path, change.payload.size, entry.digest, same))
-        return Stop(std::move(*failure));
+        return FileFailure{std::move(*failure), {}};
       if (same) continue;
-      if (target.read_only) {
-        report_.read_only_file = path;
-        return Stop({path + L" is read-only, so it was not overwritten", 0, FailureKind::kRefused});
-      }
+      if (target.read_only)
+        return FileFailure{
+            {path + L" is read-only, so it was not overwritten", 0, FailureKind::kRefused}, path};
     }
     changes_.push_back(std::move(change));
   }
-  return true;
+  return std::nullopt;
 }
 
 // Nothing may stand in the way of the changes once the folder starts changing.
