@@ -11,7 +11,7 @@ ensure_packages() {
     libxxhash-dev xxhash
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-    wine wine64 wine32:i386 openssl xvfb locales "$@")
+    wine wine64 wine32:i386 openssl xvfb locales strace "$@")
   local missing=() package
   for package in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' ||
