@@ -1,6 +1,8 @@
 // Installing the payload set into a real folder: all or nothing, whatever happens.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "host/win32.h"
 #include "installer/folder_entries.h"
 #include "installer/install.h"
@@ -171,6 +173,61 @@ TEST_F(InstallTest, RunsTakeTurnsAndAStaleLockDoesNotBlock) {
   EXPECT_EQ(Contents(), ExpectedPayloads());
 }
 
+// Two runs at once on one folder: the first keeps it while it waits for a file another program
+// holds; the second gives up when its own wait is over, changing nothing, with status 6.
+TEST_F(InstallTest, TwoRunsAtOnceTheSecondGivesUpWithStatusSix) {
+  Put(L"eng.ilex", "old lexicon");
+  const FolderContents before = Contents();
+  UniqueHandle held = Hold(L"eng.ilex");
+  InstallSettings patient = settings_;
+  patient.holder_wait_ms = 1'000;
+  InstallReport first;
+  std::thread first_run([&] {
+    first = InstallPayloads(dir_.path(), BuildPayloadTable(), GetModuleHandleW(nullptr), patient);
+  });
+  while (!fs::exists(dir_.path() + kLockFileName)) Sleep(10);
+  settings_.lock_wait_ms = 300;
+  const InstallReport second = Install();
+  first_run.join();
+  EXPECT_EQ(ExitCodeOf(second.outcome), 6);
+  ASSERT_FALSE(second.problems.empty());
+  EXPECT_NE(second.problems[0].what.find(L"another installation is in progress"),
+            std::wstring::npos);
+  EXPECT_EQ(ExitCodeOf(first.outcome), 4);
+  held.reset();
+  EXPECT_EQ(Contents(), before);
+}
+
+// A list of renames for the next restart that this program cannot split safely (a source with
+// nothing after it) is never rewritten, by a run with a file in use or without: the run fails
+// before it changes anything and says why, and the list stays as it was, other programs' entries
+// and all.
+TEST_F(InstallTest, ARestartListThatCannotBeReadIsLeftAsItWas) {
+  const RegistryValue list{HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvex\\Tests\\Session Manager",
+                           L"PendingFileRenameOperations"};
+  settings_.restart_renames = list;
+  Put(L"eng.ilex", "old lexicon");
+  const FolderContents before = Contents();
+  const std::wstring unreadable = std::wstring(L"\\??\\C:\\a.tmp\0\0\\??\\C:\\b.tmp", 26);
+  for (bool in_use : {false, true}) {
+    SCOPED_TRACE(in_use ? "scheduling" : "taking back");
+    SetRegistryValue(HKEY_LOCAL_MACHINE, list.key, KEY_WOW64_64KEY, list.name, REG_MULTI_SZ,
+                     unreadable.data(), static_cast<DWORD>(unreadable.size() * sizeof(wchar_t)));
+    const std::wstring as_set = RegistryData(HKEY_LOCAL_MACHINE, list.key, list.name);
+    UniqueHandle held = in_use ? Hold(L"eng.ilex") : UniqueHandle();
+    const InstallReport result = Install();
+    EXPECT_EQ(ExitCodeOf(result.outcome), 2);
+    bool said = false;
+    for (const Failure& problem : result.problems)
+      said |= problem.what.find(L"renames for the next restart") != std::wstring::npos;
+    EXPECT_TRUE(said);
+    EXPECT_EQ(RegistryData(HKEY_LOCAL_MACHINE, list.key, list.name), as_set);
+    held.reset();
+    EXPECT_EQ(Contents(), before);
+  }
+  DeleteRegistryKey(HKEY_LOCAL_MACHINE, list.key, KEY_WOW64_64KEY);
+}
+
 TEST_F(InstallTest, TargetsThatAreNotPlainWritableFilesStopTheRunBeforeAnyChange) {
   Put(L"schpp.dic", "old post-processing");
   fs::create_directories(dir_.path() + L"eng.ilex\\user data");
@@ -262,6 +319,29 @@ TEST_F(InstallTest, AFullDiskWhileSchedulingTheRestartIsAFullDisk) {
   EXPECT_EQ(Snapshot(folder), before);
 }
 
+// A disk that fills part-way through a staged file: the system says the write succeeded, with
+// fewer bytes written. That is a full disk, and the run is undone.
+TEST_F(InstallTest, AShortWriteOnAFullDiskIsAFullDisk) {
+  const std::wstring folder = FixtureFolder(L"full-disk");
+  ULARGE_INTEGER free{};
+  if (!GetDiskFreeSpaceExW(folder.c_str(), &free, nullptr, nullptr) || free.QuadPart > 4 << 20)
+    GTEST_SKIP() << "needs a small tmpfs mounted on " << Utf8(folder) << " (root and mount)";
+  // The lock file keeps the page an earlier run's empty record took, so that the staged file is
+  // the only write the full disk cuts short.
+  WriteBytes(folder + kLockFileName, std::string("\n", 2));
+  const FolderContents before = Snapshot(folder);
+  GetDiskFreeSpaceExW(folder.c_str(), &free, nullptr, nullptr);
+  WriteBytes(folder + L"filler", std::string(free.QuadPart - (64 << 10), 'x'));
+  PayloadTable table;  // schlang.dic alone, more than the space left
+  for (const PayloadEntry& entry : BuildPayloadTable())
+    if (entry.file_name == L"schlang.dic") table.push_back(entry);
+  const InstallReport result = InstallPayloads(folder, table, GetModuleHandleW(nullptr), settings_);
+  fs::remove(folder + L"filler");
+  EXPECT_EQ(ExitCodeOf(result.outcome), 5);
+  EXPECT_EQ(Snapshot(folder), before);
+  fs::remove(folder + kLockFileName);
+}
+
 // Deduplicated, system-compressed and cloud placeholder files carry reparse points too, and
 // must install like any file; only name surrogates lead elsewhere.
 TEST(ReparsePointTest, OnlyNameSurrogatesAreLinks) {
@@ -342,6 +422,27 @@ TEST_F(InterruptedRunTest, StoppedWhileReplacingIsUndone) {
   for (const wchar_t* name : {L"schclas.dic", L"schlang.dic", L"schparam.dic", L"schpp.dic"})
     PutNew(name, std::wstring(name) + L".orvex-new");
   EXPECT_EQ(ResolveThenFail(), before_);
+}
+
+// A record naming files other than the targets (planted, or left by another build) is acted on
+// for the targets alone: nothing else, in the folder or outside it, is moved, removed or put back.
+TEST_F(InterruptedRunTest, ARecordNamingOtherFilesTouchesNothingButTheTargets) {
+  const std::wstring outside = dir_.path() + L"..\\";
+  WriteBytes(outside + L"victim", "outside the folder");
+  WriteBytes(outside + L"victim.orvex-none", "");
+  Put(L"notes.txt.orvex-old", "older notes");
+  Put(L"chi_tra.ocr", "another build's");
+  Put(L"chi_tra.ocr.orvex-none", "");
+  const std::wstring record = L"notes.txt\nchi_tra.ocr\n..\\victim\n";
+  Put(kLockFileName,
+      std::string(reinterpret_cast<const char*>(record.data()), record.size() * sizeof(wchar_t)));
+  FolderContents expected = Contents();
+  expected.erase(kLockFileName);
+  for (const auto& [name, bytes] : ExpectedPayloads()) expected[name] = bytes;
+  EXPECT_EQ(Install().outcome, Outcome::kInstalled);
+  EXPECT_EQ(Contents(), expected);
+  EXPECT_EQ(ReadBytes(outside + L"victim"), "outside the folder");
+  EXPECT_TRUE(fs::exists(outside + L"victim.orvex-none"));
 }
 
 TEST_F(InterruptedRunTest, StoppedBeforeItsRestartWasScheduledIsCleared) {
@@ -483,6 +584,45 @@ TEST_F(RestartTest, ARunAfterTheHostLetGoInstallsAtOnceAndTheRestartChangesNothi
   EXPECT_EQ(Snapshot(Resources()), installed_);
 }
 
+// An earlier run's schedule stands only while its staged files hold this installer's payloads
+// for exactly the targets that differ. Otherwise, the host still running, the run cancels it
+// and schedules afresh: exactly the targets that differ wait, each with its payload.
+TEST_F(RestartTest, AScheduleThatNoLongerFitsIsMadeAfresh) {
+  const std::string lexicon = ExpectedPayloads().at(L"schlang.dic");
+  struct Row {
+    const char* what;
+    const wchar_t* file;
+    std::string first;  // what it holds before the first run, if anything
+    std::string then;   // what it holds before the second
+  };
+  const Row rows[] = {{"staged by another build", L"eng.ilex.orvex-new", "", "another lexicon"},
+                      {"a staged file damaged", L"schpp.dic.orvex-new", "", "half a fi"},
+                      {"one target too many", L"schlang.dic", "", lexicon},
+                      {"one target too few", L"schlang.dic", lexicon, "older"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    ClearScheduledRenames();
+    for (const auto& [name, bytes] : Snapshot(Resources())) fs::remove(Resources() + name);
+    for (const auto& [name, bytes] : before_) WriteBytes(Resources() + name, bytes);
+    if (!row.first.empty()) WriteBytes(Resources() + row.file, row.first);
+    const UniqueHandle host(CreateFileW((Resources() + L"latin.ocr").c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
+    EXPECT_EQ(Install().outcome, Outcome::kScheduled);
+    WriteBytes(Resources() + row.file, row.then);
+    EXPECT_EQ(Install().outcome, Outcome::kScheduled);
+    const FolderContents folder = Snapshot(Resources());
+    for (const auto& [name, bytes] : ExpectedPayloads()) {
+      const auto target = folder.find(name);
+      const auto staged = folder.find(name + L".orvex-new");
+      if (target != folder.end() && target->second == bytes)
+        EXPECT_TRUE(staged == folder.end()) << Utf8(name) << " is staged, yet holds its payload";
+      else
+        EXPECT_TRUE(staged != folder.end() && staged->second == bytes) << Utf8(name);
+    }
+  }
+}
+
 // The host keeps its old schpp.dic open, sharing deletion, or only maps it, as programs that
 // read large dictionaries do: the update moves it aside, but its old copy cannot go while the
 // host runs. Neither that update nor the next one, which needs the old copy's name, may fail.
@@ -513,6 +653,9 @@ TEST_F(RestartTest, AnOldCopyTheHostKeepsOpenOrMappedNeverWedgesLaterUpdates) {
     report = Install();
     EXPECT_EQ(report.outcome, Outcome::kScheduled);
     EXPECT_TRUE(said(report, Shown() + L"schpp.dic.orvex-old is still held"));
+    // Its removal comes first: the restart must not remove a file it has just put in place.
+    const std::wstring list = ScheduledRenames();
+    EXPECT_LT(list.find(L"\\??\\" + old_copy + L'\0' + L'\0'), list.find(L".orvex-new"));
     EXPECT_EQ(ReadBytes(Resources() + L"schpp.dic"), "a later version's dictionary");
 
     if (view) UnmapViewOfFile(view);
