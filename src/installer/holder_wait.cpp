@@ -36,8 +36,6 @@ Failure FailureOf(std::wstring what, const SystemError& error) {
   return {std::move(what), error.code};
 }
 
-bool IsInUse(DWORD code) { return KindOfError(code) == FailureKind::kInUse; }
-
 bool HolderWait::Pause(DWORD& pause) {
   if (left_ms_ == 0) return false;
   const DWORD wait = std::min(pause, left_ms_);

@@ -41,9 +41,6 @@ Failure FailureOf(std::wstring what, const SystemError& error);
 // denial for want of rights is not.
 bool HeldForNow(const SystemError& error);
 
-// Whether a step failed with `code` because another program has the file open or mapped.
-bool IsInUse(DWORD code);
-
 // What is left of a run's wait for holders, spent by every step that waits.
 class HolderWait {
  public:

@@ -25,28 +25,17 @@ RunOutcome RunOnce(Language language) {
                    directory, shown, language);
 }
 
-// The window a person opened: the prompt and the keys in its console, and the runs they ask for.
+// The window a person opened: its prompt in the person's language, its keys, and the runs they
+// ask for.
 class Window {
  public:
   Window(Language prompt_language, Language language)
-      : prompt_language_(prompt_language),
-        language_(language),
-        input_(GetStdHandle(STD_INPUT_HANDLE)) {}
+      : prompt_language_(prompt_language), language_(language) {}
 
   void Prompt(const RunOutcome& run) {
-    // A key pressed before the prompt appeared does not count.
-    FlushConsoleInputBuffer(input_);
-    PrintLine(STD_OUTPUT_HANDLE, ClosePrompt(prompt_language_, run.outcome, run.holders));
+    ShowPrompt(ClosePrompt(prompt_language_, run.outcome, run.holders));
   }
-
-  std::optional<KEY_EVENT_RECORD> Key() {
-    INPUT_RECORD record;
-    DWORD read = 0;
-    while (ReadConsoleInputW(input_, &record, 1, &read) && read == 1) {
-      if (record.EventType == KEY_EVENT) return record.Event.KeyEvent;
-    }
-    return std::nullopt;
-  }
+  std::optional<KEY_EVENT_RECORD> Key() { return NextKey(); }
 
   // R runs the installation again; C has Windows close the programs that hold the file first
   // (none is forced: one that asks to save its work stays open, and the person is told), and
@@ -66,7 +55,6 @@ class Window {
  private:
   const Language prompt_language_;
   const Language language_;
-  const HANDLE input_;
 };
 
 }  // namespace

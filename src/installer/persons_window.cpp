@@ -162,6 +162,20 @@ Choice ChoiceOf(const KEY_EVENT_RECORD& key) {
   return c != 0 ? LetterChoice(c) : Choice::kOther;
 }
 
+void ShowPrompt(const std::wstring& prompt) {
+  FlushConsoleInputBuffer(GetStdHandle(STD_INPUT_HANDLE));
+  PrintLine(STD_OUTPUT_HANDLE, prompt);
+}
+
+std::optional<KEY_EVENT_RECORD> NextKey() {
+  INPUT_RECORD record;
+  DWORD read = 0;
+  while (ReadConsoleInputW(GetStdHandle(STD_INPUT_HANDLE), &record, 1, &read) && read == 1) {
+    if (record.EventType == KEY_EVENT) return record.Event.KeyEvent;
+  }
+  return std::nullopt;
+}
+
 void WindowClosing::Listen() {
   closing_the_window = this;
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);

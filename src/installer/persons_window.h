@@ -54,6 +54,12 @@ enum class Choice {
 // real key closes the window. A key pressed with Ctrl or Alt is another key.
 Choice ChoiceOf(const KEY_EVENT_RECORD& key);
 
+// Shows `prompt` in the window; a key pressed before it appeared does not count.
+void ShowPrompt(const std::wstring& prompt);
+
+// The next key pressed in the window; none where the console cannot be read.
+std::optional<KEY_EVENT_RECORD> NextKey();
+
 // What closing the window, Ctrl+C or Ctrl+Break does once the person has the window. Between
 // runs it ends the program with the last run's status. During a run the person asked for, the
 // run finishes and the program ends with its status; closing the window, where Windows ends
