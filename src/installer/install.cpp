@@ -342,12 +342,16 @@ bool Run::ReplaceOrSchedule() {
     CloseTargets();
     return ScheduleForRestart();
   }
-  // From the record on, a stopped run is undone by the next one; clearing it commits the set.
-  std::optional<Failure> failure = lock_.Record({TargetsOf(changes_)});
-  if (!failure) failure = ReplaceAll();
-  if (!failure) failure = lock_.Record({});
-  CloseTargets();
-  if (failure) return Undo(std::move(*failure));
+  {
+    // Nobody waiting on the gate sees the set half replaced: it is replaced, or undone, first.
+    const ReplacingGate::Replacing replacing(settings_.replacing);
+    // From the record on, a stopped run is undone by the next one; clearing it commits the set.
+    std::optional<Failure> failure = lock_.Record({TargetsOf(changes_)});
+    if (!failure) failure = ReplaceAll();
+    if (!failure) failure = lock_.Record({});
+    CloseTargets();
+    if (failure) return Undo(std::move(*failure));
+  }
   for (const Change& change : changes_) leftovers_.Remove(folder_, wait_, change.Aside());
   return true;
 }

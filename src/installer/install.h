@@ -12,6 +12,7 @@
 #include "installer/exit_status.h"
 #include "installer/folder_lock.h"
 #include "installer/holder_wait.h"
+#include "installer/replacing_gate.h"
 #include "installer/restart_schedule.h"
 
 // What a run came to, and what it found that the person at the machine may need to know.
@@ -32,11 +33,13 @@ struct InstallReport {
   std::wstring read_only_file;
 };
 
-// How long a run waits, and where it schedules work for the next restart. Tests narrow these.
+// How long a run waits, where it schedules work for the next restart, and who may wait for its
+// replacing to end. Tests narrow these.
 struct InstallSettings {
   DWORD lock_wait_ms = kLockWaitMilliseconds;      // for another run on the same folder
   DWORD holder_wait_ms = kHolderWaitMilliseconds;  // for programs holding a file for a moment
   RegistryValue restart_renames = PendingRenames();
+  ReplacingGate* replacing = nullptr;
 };
 
 // Writes every payload of `table` from `module` into `directory` (ending in a backslash),
