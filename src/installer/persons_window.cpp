@@ -27,25 +27,30 @@ ULONGLONG StartOf(HANDLE process) {
   return GetProcessTimes(process, &created, &exited, &kernel, &user) ? Ticks(created) : 0;
 }
 
-// The id of this process's parent, and the parent's image file name where it is still listed.
+// The entry of the process `id` in the list `snapshot`; none where it is not listed.
+std::optional<PROCESSENTRY32W> EntryOf(HANDLE snapshot, DWORD id) {
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more;
+       more = Process32NextW(snapshot, &entry)) {
+    if (entry.th32ProcessID == id) return entry;
+  }
+  return std::nullopt;
+}
+
 Parent ParentOf(DWORD own_session) {
   Parent parent;
   const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof entry;
-  DWORD parent_id = 0;
-  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more && parent_id == 0;
-       more = Process32NextW(snapshot.get(), &entry)) {
-    if (entry.th32ProcessID == GetCurrentProcessId()) parent_id = entry.th32ParentProcessID;
-  }
-  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more && parent.name.empty();
-       more = Process32NextW(snapshot.get(), &entry)) {
-    if (entry.th32ProcessID == parent_id && parent_id != 0) parent.name = entry.szExeFile;
-  }
+  const std::optional<PROCESSENTRY32W> self = EntryOf(snapshot.get(), GetCurrentProcessId());
+  const DWORD parent_id = self ? self->th32ParentProcessID : 0;
+  const std::optional<PROCESSENTRY32W> listed =
+      parent_id != 0 ? EntryOf(snapshot.get(), parent_id) : std::nullopt;
+  if (!listed) return parent;
+  parent.name = listed->szExeFile;
   // A parent another account runs (its elevation over the shoulder, say) cannot be asked with
   // this process's rights: what it is stays unknown.
   const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, parent_id));
-  if (parent.name.empty() || !process) return parent;
+  if (!process) return parent;
   std::wstring path(MAX_PATH, L'\0');
   DWORD size = MAX_PATH;
   if (QueryFullProcessImageNameW(process.get(), 0, path.data(), &size))
@@ -65,14 +70,14 @@ Parent ParentOf(DWORD own_session) {
 // alone (Vista without KB2533623), the window counts as shown: the wait ends by itself.
 void AskUser32(HWND window, StartCues& cues) {
   const UniqueModule user32(LoadLibraryExW(L"user32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+  if (!user32) return;
   using Ask = BOOL(WINAPI*)(HWND);
-  const auto ask = [&](const char* name) {
-    return user32
-               ? reinterpret_cast<Ask>(reinterpret_cast<void*>(GetProcAddress(user32.get(), name)))
-               : nullptr;
-  };
-  if (const Ask is_window = ask("IsWindow")) cues.is_window = is_window(window) != FALSE;
-  if (const Ask visible = ask("IsWindowVisible")) cues.visible = visible(window) != FALSE;
+  const auto is_window =
+      reinterpret_cast<Ask>(reinterpret_cast<void*>(GetProcAddress(user32.get(), "IsWindow")));
+  const auto visible = reinterpret_cast<Ask>(
+      reinterpret_cast<void*>(GetProcAddress(user32.get(), "IsWindowVisible")));
+  if (is_window != nullptr) cues.is_window = is_window(window) != FALSE;
+  if (visible != nullptr) cues.visible = visible(window) != FALSE;
 }
 
 // The subsystem an image's header declares (IMAGE_SUBSYSTEM_WINDOWS_GUI, _CUI, ...); 0 where
