@@ -1,9 +1,9 @@
 # Picks the six payload files to embed and generates, from res/payloads.list,
 # the resource lines that embed them, the installer's catalogue rows with each file's digest,
-# and the text of the payload listing shipped beside the installer.
+# the text of the payload listing shipped beside the installer, and the detection script's rows.
 #
 # Sets ORVEX_PAYLOAD_FILES (full paths, in installation order), ORVEX_EMBEDDED_PAYLOAD_DIR,
-# ORVEX_GENERATED_DIR and ORVEX_PAYLOAD_LISTING (the listing's text).
+# ORVEX_GENERATED_DIR, ORVEX_PAYLOAD_LISTING (the listing's text) and ORVEX_DETECTION_ROWS.
 
 set(ORVEX_GENERATED_DIR "${CMAKE_BINARY_DIR}/generated")
 include(${CMAKE_CURRENT_LIST_DIR}/Digest.cmake)
@@ -32,6 +32,7 @@ set(ORVEX_PAYLOAD_FILES "")
 set(_resource_lines "")
 set(_catalogue_rows "")
 set(_listing_rows "")
+set(_detection_rows "")
 set(_name_width 0)
 set(_size_width 0)
 file(STRINGS "${PROJECT_SOURCE_DIR}/res/payloads.list" _entries REGEX "^[0-9]")
@@ -61,6 +62,7 @@ foreach(_entry IN LISTS _entries)
   string(APPEND _resource_lines "${_id} RCDATA \"${_file}\"\n")
   string(APPEND _catalogue_rows "    {${_id}, L\"${_name}\", 0x${_xxh3}},\n")
   list(APPEND _listing_rows "${_name}|${_size}|${_sha256}|${_xxh3}")
+  list(APPEND _detection_rows "  @('${_name}', '${_sha256}')")
   string(LENGTH "${_name}" _length)
   if(_length GREATER _name_width)
     set(_name_width ${_length})
@@ -89,6 +91,9 @@ foreach(_row IN LISTS _listing_rows)
   string(APPEND ORVEX_PAYLOAD_LISTING
     "${_name}${_after_name}${_before_size}${_size}  ${_sha256}  ${_xxh3}\n")
 endforeach()
+
+# The detection script's table (cmake/deploy/detect.ps1.in): a PowerShell array of pairs.
+list(JOIN _detection_rows ",\n" ORVEX_DETECTION_ROWS)
 
 file(CONFIGURE OUTPUT "${ORVEX_GENERATED_DIR}/payloads.rc" CONTENT
   "// Generated from res/payloads.list.\n#include <winresrc.h>\nLANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US\n${_resource_lines}")
