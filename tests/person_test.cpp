@@ -2,6 +2,7 @@
 // the keys an input method sends, lines that fit it, and what Windows can close and reopen.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <optional>
 #include <string>
 #include <thread>
@@ -151,8 +152,11 @@ TEST(PersonTest, LinesFitTheWindow) {
 }
 
 // Windows closes a holder only where its own facts allow, and all of them only where the list's
-// reasons allow; it reopens services and unelevated registered applications, and, where it says
-// some could not be restarted, only those it says came back.
+// reasons allow, which are a critical holder's only reasons; it reopens services and unelevated
+// registered applications, and only those it says came back where it says so. Through the
+// Restart Manager's stand-in, a session names every holder however many, and reopens whom its
+// shutdown closed whatever that came to: the list unreadable since, or cancelled from another
+// thread while it waits.
 TEST(PersonTest, WhatWindowsCanCloseAndReopen) {
   struct Row {
     const char* name;
@@ -167,7 +171,8 @@ TEST(PersonTest, WhatWindowsCanCloseAndReopen) {
     {"elevated, for an elevated run", {false, false, false, true, true}, NotClosable::kNo},
     {"a service, for a limited run", {true}, NotClosable::kAdministrator},
     {"a service, for an elevated run", {true, false, false, false, true}, NotClosable::kNo},
-    {"critical", {false, true, false, false, true}, NotClosable::kPartOfWindows},
+    {"critical, its reasons the list's", {false, true, true, true}, NotClosable::kNo},
+    {"of a kind closed only by force", {false, false, false, false, false, true}, NotClosable::kOnlyByForce},
   };
   // clang-format on
   for (const Row& row : rows) {
@@ -177,12 +182,15 @@ TEST(PersonTest, WhatWindowsCanCloseAndReopen) {
   const Holder plain{L"Orvex Pro", 1, true};
   const Holder other{L"Orvex Pro", 2, true, false, false, NotClosable::kOtherUser};
   const Holder service{L"Orvex Sync", 3, true, true, true};
+  const Holder critical{L"System", 4, false, false, false, NotClosable::kNo, true};
   struct ListRow {
     const char* name;
     DWORD reasons;
     std::vector<Holder> holders;
     NotClosable why;
   };
+  constexpr NotClosable kWindowsOrAdministrator =
+      NotClosable::kAdministrator | NotClosable::kPartOfWindows;
   // clang-format off
   const ListRow list_rows[] = {
     {"no reason", 0, {plain}, NotClosable::kNo},
@@ -190,7 +198,14 @@ TEST(PersonTest, WhatWindowsCanCloseAndReopen) {
     {"a session mismatch, nobody's own", 0x2, {plain}, NotClosable::kOtherUser},
     {"permission denied", 0x1, {plain}, NotClosable::kAdministrator},
     {"a critical service", 0x8, {plain}, NotClosable::kPartOfWindows},
-    {"itself detected", 0x10, {plain}, NotClosable::kRestartFirst},
+    {"itself detected", 0x10, {plain}, NotClosable::kThisInstaller},
+    {"a reason not known", 0x100, {plain}, NotClosable::kRestartFirst},
+    {"critical, refused for rights", 0x1, {critical}, NotClosable::kAdministrator},
+    {"critical, a critical process", 0x4, {critical}, NotClosable::kPartOfWindows},
+    {"critical, in another session", 0x2, {critical}, NotClosable::kOtherUser},
+    {"two critical, mixed", 0x5, {critical, critical}, kWindowsOrAdministrator},
+    {"critical, the only reason another's", 0x2, {other, critical}, NotClosable::kUnsaid},
+    {"critical, no reason", 0, {critical}, NotClosable::kUnsaid},
   };
   // clang-format on
   for (const ListRow& row : list_rows) {
@@ -201,7 +216,6 @@ TEST(PersonTest, WhatWindowsCanCloseAndReopen) {
   EXPECT_FALSE(WindowsCanClose({{plain, other}}));
   EXPECT_FALSE(WindowsCanClose({{plain}, NotClosable::kRestartFirst}));
   EXPECT_FALSE(WindowsCanClose({}));
-  constexpr DWORD kFailRestart = 352;
   struct ReopenRow {
     const char* name;
     Holder holder;
@@ -217,12 +231,51 @@ TEST(PersonTest, WhatWindowsCanCloseAndReopen) {
     {"some not restarted, this one was", plain, kFailRestart, RmStatusRestarted, true},
     {"some not restarted, this one of them", plain, kFailRestart, RmStatusErrorOnRestart, false},
     {"some not restarted, this one unsaid", service, kFailRestart, 0, false},
+    {"cancelled, this one restarted", plain, ERROR_CANCELLED, RmStatusRestarted, true},
+    {"cancelled, this one unsaid", plain, ERROR_CANCELLED, 0, false},
   };
   // clang-format on
   for (const ReopenRow& row : reopen_rows) {
     SCOPED_TRACE(row.name);
     EXPECT_EQ(WindowsReopened(row.holder, row.result, row.status_after), row.reopened);
   }
+  ScratchDir dir;
+  const std::wstring file = dir.path() + L"latin.ocr";
+  const std::wstring reopened = dir.path() + L"reopened";
+  WriteBytes(file, "older");
+  SetEnvironmentVariableW(L"ORVEX_TEST_REOPENED", reopened.c_str());
+  const StandInRestartManager restart_manager;
+  struct SessionRow {
+    const wchar_t* how;  // as the stand-in plays the holder
+    size_t named;
+    size_t stayed;
+    size_t not_reopened;
+  };
+  for (const SessionRow& row :
+       {SessionRow{L"m", 5, 0, 0}, SessionRow{L"lf", 1, 0, 1}, SessionRow{L"b", 1, 1, 0}}) {
+    SCOPED_TRACE(Utf8(row.how));
+    fs::remove(reopened);
+    const StandIn host("ORVEX_TEST_EXPLORER", L"hold \"" + file + L"\"");
+    SetEnvironmentVariableW(
+        L"ORVEX_TEST_HOLDER",
+        (L"Orvex Pro|" + std::to_wstring(host.process_id()) + L"|" + row.how).c_str());
+    HolderSession session(file);
+    EXPECT_EQ(session.Holders().named.size(), row.named);
+    // A shutdown that waits is cancelled as closing the window would, however long it waits.
+    std::atomic<bool> closed = false;
+    std::thread cancel([&] {
+      for (int i = 0; i < 100 && !closed; ++i, Sleep(50)) session.CancelClose();
+    });
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(session.Close().stayed.named.size(), row.stayed);
+    EXPECT_LT(GetTickCount64() - start, 5'000u);
+    closed = true;
+    cancel.join();
+    EXPECT_EQ(session.Reopen().size(), row.not_reopened);
+    EXPECT_TRUE(fs::exists(reopened));
+  }
+  SetEnvironmentVariableW(L"ORVEX_TEST_HOLDER", nullptr);
+  SetEnvironmentVariableW(L"ORVEX_TEST_REOPENED", nullptr);
 }
 
 // The person's window as a script plays it: the keys pressed ("\r" any other, 人 committed by
