@@ -246,14 +246,17 @@ TEST(PersonTest, WhatWindowsCanCloseAndReopen) {
   SetEnvironmentVariableW(L"ORVEX_TEST_REOPENED", reopened.c_str());
   const StandInRestartManager restart_manager;
   struct SessionRow {
-    const wchar_t* how;  // as the stand-in plays the holder
+    const wchar_t* how;  // as the stand-in plays the holder; "b": its shutdown waits
+    bool cancelled_first;
     size_t named;
     size_t stayed;
     size_t not_reopened;
+    bool restarted;
   };
   for (const SessionRow& row :
-       {SessionRow{L"m", 5, 0, 0}, SessionRow{L"lf", 1, 0, 1}, SessionRow{L"b", 1, 1, 0}}) {
-    SCOPED_TRACE(Utf8(row.how));
+       {SessionRow{L"m", false, 5, 0, 0, true}, SessionRow{L"lf", false, 1, 0, 1, true},
+        SessionRow{L"b", false, 1, 1, 0, true}, SessionRow{L"", true, 1, 0, 0, false}}) {
+    SCOPED_TRACE(Utf8(row.how) + (row.cancelled_first ? ", cancelled first" : ""));
     fs::remove(reopened);
     const StandIn host("ORVEX_TEST_EXPLORER", L"hold \"" + file + L"\"");
     SetEnvironmentVariableW(
@@ -261,18 +264,22 @@ TEST(PersonTest, WhatWindowsCanCloseAndReopen) {
         (L"Orvex Pro|" + std::to_wstring(host.process_id()) + L"|" + row.how).c_str());
     HolderSession session(file);
     EXPECT_EQ(session.Holders().named.size(), row.named);
-    // A shutdown that waits is cancelled as closing the window would, however long it waits.
+    if (row.cancelled_first) session.CancelClose();
+    // A shutdown that waits is cancelled from another thread, as closing the window does.
+    const UniqueHandle waits(CreateEventW(nullptr, TRUE, FALSE, L"orvex-test-shutdown-waits"));
     std::atomic<bool> closed = false;
     std::thread cancel([&] {
-      for (int i = 0; i < 100 && !closed; ++i, Sleep(50)) session.CancelClose();
+      if (WaitForSingleObject(waits.get(), 10'000) == WAIT_OBJECT_0 && !closed)
+        session.CancelClose();
     });
     const ULONGLONG start = GetTickCount64();
     EXPECT_EQ(session.Close().stayed.named.size(), row.stayed);
     EXPECT_LT(GetTickCount64() - start, 5'000u);
     closed = true;
+    SetEvent(waits.get());
     cancel.join();
     EXPECT_EQ(session.Reopen().size(), row.not_reopened);
-    EXPECT_TRUE(fs::exists(reopened));
+    EXPECT_EQ(fs::exists(reopened), row.restarted);
   }
   SetEnvironmentVariableW(L"ORVEX_TEST_HOLDER", nullptr);
   SetEnvironmentVariableW(L"ORVEX_TEST_REOPENED", nullptr);

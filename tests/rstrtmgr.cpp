@@ -11,8 +11,9 @@
 // "?" one of a kind Windows cannot tell (RmUnknownApp), "r" one Windows cannot close for want
 // of rights (RmCritical, the list saying permission denied), "m" four more applications
 // named before it, more than the installer has room for at first, "b" a shutdown that closes
-// nobody and waits until RmCancelCurrentTask (ten seconds at most), "l" RmGetList failing once
-// a shutdown was asked.
+// nobody and waits until RmCancelCurrentTask (ten seconds at most), having set the event
+// "orvex-test-shutdown-waits" where there is one, "l" RmGetList failing once a shutdown was
+// asked.
 #include <windows.h>
 
 #include <restartmanager.h>
@@ -121,6 +122,9 @@ DWORD WINAPI RmShutdown(DWORD, ULONG, RM_WRITE_STATUS_CALLBACK) {
   if (Plays(L'b')) {
     ResetEvent(cancelled);
     InterlockedExchange(&shutting_down, 1);
+    const HANDLE waits = OpenEventW(EVENT_MODIFY_STATE, FALSE, L"orvex-test-shutdown-waits");
+    SetEvent(waits);
+    CloseHandle(waits);
     const DWORD waited = WaitForSingleObject(cancelled, 10'000);
     InterlockedExchange(&shutting_down, 0);
     return waited == WAIT_OBJECT_0 ? ERROR_CANCELLED : ERROR_TIMEOUT;

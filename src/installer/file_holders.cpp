@@ -221,8 +221,10 @@ Closing HolderSession::CloseHolders() {
   // Those known before, for where Windows cannot say afterwards whom it closed.
   const std::vector<Holder> before = Holders().named;
   AcquireSRWLockExclusive(&cancel_lock_);
-  shutting_down_ = true;
+  shutting_down_ = !cancelled_;
+  const bool begins = shutting_down_;
   ReleaseSRWLockExclusive(&cancel_lock_);
+  if (!begins) return closing;
   // Windows reads the list again and closes whoever holds the file then.
   shutdown_asked_ = true;
   const DWORD result = shut_down(session_.get(), 0, nullptr);
@@ -259,15 +261,18 @@ Closing HolderSession::CloseHolders() {
 }
 
 void HolderSession::CancelClose() {
-  if (!registered_) return;
   AcquireSRWLockExclusive(&cancel_lock_);
-  const auto cancel = Find<SessionCall>(module_.get(), "RmCancelCurrentTask");
+  cancelled_ = true;
+  const auto cancel =
+      registered_ ? Find<SessionCall>(module_.get(), "RmCancelCurrentTask") : nullptr;
   if (shutting_down_ && cancel) cancel(session_.get());
   ReleaseSRWLockExclusive(&cancel_lock_);
 }
 
 std::vector<Holder> HolderSession::Reopen() {
   AcquireSRWLockExclusive(&lock_);
+  // Programs are never closed after they were to be reopened.
+  CancelClose();
   std::vector<Holder> not_reopened;
   if (!reopen_asked_) not_reopened = ReopenClosed();
   reopen_asked_ = true;

@@ -124,9 +124,10 @@ class HolderSession {
   // came to; returns those Windows closed and does not say it reopened. Asked once: any later
   // call returns none and does nothing.
   std::vector<Holder> Reopen();
-  // From another thread while Close waits for programs to close (each may take as long as
-  // Windows gives a program that does not answer): has Windows stop, so that Close returns
-  // soon. Reopen still reopens whoever closed. Does nothing where Close is not waiting.
+  // From another thread, without waiting for Close: no program is closed from now on. Where
+  // Close waits for programs to close (each may take as long as Windows gives a program that
+  // does not answer), Windows stops and Close returns soon; Reopen still reopens whoever
+  // closed. Close closes nobody after this, nor after Reopen.
   void CancelClose();
 
  private:
@@ -146,6 +147,7 @@ class HolderSession {
   // Held only around the shutdown's start and end and a cancellation, never while Windows
   // closes programs, so that a cancellation reaches that shutdown and never a later restart.
   SRWLOCK cancel_lock_ = SRWLOCK_INIT;
+  bool cancelled_ = false;
   bool shutting_down_ = false;
 };
 
