@@ -528,15 +528,16 @@ class HostProgram : public StandIn {
 };
 
 // With Orvex Pro keeping a file open, the person who double-clicked the installer finishes the
-// installation now. Where Windows cannot close it (another user's program, a program of a kind it
-// closes only by force, one it has no rights to close), only R is offered, with the reason: they
-// close it and press R, typed through a Chinese input method (after a candidate they did not
-// mean). Where it can, they press C, and then Ctrl+C while Windows closes it: the run goes on,
-// the program is reopened (Windows says it failed, and the window says so), and the program ends
-// with that run's own status. A service Windows reopens itself, and where it says it could not
-// reopen some, the window names none it did reopen. Held by more programs than the installer has
-// room for at first, all are named, closed and reopened. Either way nothing is left for the
-// restart, and no word is broken at the window's edge.
+// installation now. Where Windows cannot close it (another user's program), only R is offered,
+// with the reason: they close it and press R, typed through a Chinese input method (after a
+// candidate they did not mean). Where it can, they press C, and then Ctrl+C while Windows closes
+// it: the run goes on, the program is reopened (Windows says it failed, and the window says so),
+// and the program ends with that run's own status. A service Windows reopens itself, and where
+// it says it could not reopen some, the window names none it did reopen. Either way nothing is left
+// for the restart, and no word is broken at the window's edge. A program of a kind Windows closes
+// only by force, or one it may not close, is as another user's; more than the installer has room
+// for at first are all named, closed and reopened; where Windows can list none after closing
+// them, and reopens not all, those named before are named.
 TEST_F(HostInstalledTest, StartedFromExplorerAFileInUseIsFinishedNow) {
   if (GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) == 0)
     GTEST_SKIP() << "needs a display for console windows (Xvfb, see tests/wine-session.sh)";
@@ -557,7 +558,8 @@ TEST_F(HostInstalledTest, StartedFromExplorerAFileInUseIsFinishedNow) {
         Row{L"r", L"!R\r", "for you (running as administrator)", false, false},
         Row{L"wf", L"C^", "did not reopen Orvex Pro", true, true},
         Row{L"sp", L"C\r", "the service Orvex Pro", true, false},
-        Row{L"m", L"C\r", "Orvex Helper 4 (process", true, false}}) {
+        Row{L"m", L"C\r", "Orvex Helper 4 (process", true, false},
+        Row{L"lf", L"C\r", "did not reopen Orvex Pro", true, true}}) {
     SCOPED_TRACE(Utf8(row.how));
     WriteBytes(Resources() + L"latin.ocr", "older");
     fs::remove(reopened);

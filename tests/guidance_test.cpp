@@ -169,23 +169,18 @@ TEST(GuidanceTest, EveryPhraseInEveryLanguage) {
     // Several reasons of the list's, said for the critical holders alone.
     {[&](Language l) {
        return DidNotClose(l, refused({host[0], forced, system, csrss},
-                                     NotClosable::kAdministrator | NotClosable::kPartOfWindows));
+                                     NotClosable::kAdministrator | NotClosable::kPartOfWindows |
+                                         NotClosable::kThisInstaller));
      },
      {L"Windows cannot close Viewer (process 17) for you (it can only be forced to close).\r\n"
-      L"Windows cannot close System (process 4), csrss (process 600) for you (part of Windows or running as administrator).",
+      L"Windows cannot close System (process 4), csrss (process 600) for you (part of Windows or running as administrator or the installer itself would have to close).",
       L"Windows 无法为您关闭 Viewer（进程 17）（只能强制关闭）。\r\n"
-      L"Windows 无法为您关闭 System（进程 4）、csrss（进程 600）（Windows 的一部分或以管理员身份运行）。",
+      L"Windows 无法为您关闭 System（进程 4）、csrss（进程 600）（Windows 的一部分或以管理员身份运行或安装程序本身需要关闭）。",
       L"Windows 無法為您關閉 Viewer（處理程序 17）（只能強制關閉）。\r\n"
-      L"Windows 無法為您關閉 System（處理程序 4）、csrss（處理程序 600）（Windows 的一部分或以系統管理員身分執行）。"}},
-    {[&](Language l) {
-       return DidNotClose(l, refused({system}, NotClosable::kThisInstaller)) + L"\r\n" +
-              DidNotClose(l, refused({system}, NotClosable::kUnsaid));
-     },
-     {L"Windows cannot close System (process 4) for you (the installer itself would have to close).\r\n"
-      L"Windows cannot close System (process 4) for you (Windows does not say why).",
-      L"Windows 无法为您关闭 System（进程 4）（安装程序本身需要关闭）。\r\n"
+      L"Windows 無法為您關閉 System（處理程序 4）、csrss（處理程序 600）（Windows 的一部分或以系統管理員身分執行或安裝程式本身需要關閉）。"}},
+    {[&](Language l) { return DidNotClose(l, refused({system}, NotClosable::kUnsaid)); },
+     {L"Windows cannot close System (process 4) for you (Windows does not say why).",
       L"Windows 无法为您关闭 System（进程 4）（Windows 未说明原因）。",
-      L"Windows 無法為您關閉 System（處理程序 4）（安裝程式本身需要關閉）。\r\n"
       L"Windows 無法為您關閉 System（處理程序 4）（Windows 未說明原因）。"}},
     {[&](Language l) { return NotReopened(l, host); },
      {L"Windows did not reopen Orvex Pro (process 4242): reopen it yourself.",

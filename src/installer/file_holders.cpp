@@ -82,6 +82,26 @@ DWORD StatusIn(const std::optional<std::vector<RM_PROCESS_INFO>>& list, DWORD pr
   return RmStatusUnknown;
 }
 
+// Whom a shutdown closed, by the list read after it (`after`, in which `stayed` still run): those
+// it says closed, as known `before` where they were, and those known before that are gone.
+std::vector<Holder> WhomWindowsClosed(const std::vector<Holder>& before,
+                                      const std::vector<RM_PROCESS_INFO>& after,
+                                      const std::vector<Holder>& stayed) {
+  std::vector<Holder> closed;
+  for (const RM_PROCESS_INFO& info : after) {
+    if (!Closed(info)) continue;
+    const Holder* known = WithId(before, info.Process.dwProcessId);
+    closed.push_back(known ? *known
+                           : Holder{info.strAppName, info.Process.dwProcessId,
+                                    info.bRestartable != FALSE, info.ApplicationType == RmService});
+  }
+  for (const Holder& holder : before) {
+    if (!WithId(stayed, holder.process_id) && !WithId(closed, holder.process_id))
+      closed.push_back(holder);
+  }
+  return closed;
+}
+
 // The holders `found` names that still run, each with its own reason, and the list's reasons.
 HolderList HoldersIn(const std::vector<RM_PROCESS_INFO>& found, DWORD reasons) {
   HolderList holders;
@@ -147,7 +167,7 @@ bool ConcernedByTheList(const HolderList& holders, const Holder& holder) {
 bool WindowsCanClose(const HolderList& holders) {
   if (holders.named.empty() || holders.why_not_all != NotClosable::kNo) return false;
   for (const Holder& holder : holders.named) {
-    if (holder.not_closable != NotClosable::kNo || holder.critical) return false;
+    if (holder.not_closable != NotClosable::kNo) return false;
   }
   return true;
 }
@@ -239,20 +259,7 @@ Closing HolderSession::CloseHolders() {
     return closing;
   }
   const HolderList stayed = HoldersIn(*after, reasons);
-  // Whom Windows says it closed, as known before where it was, and those known before that no
-  // longer hold the file.
-  for (const RM_PROCESS_INFO& info : *after) {
-    if (!Closed(info)) continue;
-    const Holder* known = WithId(before, info.Process.dwProcessId);
-    closed_.push_back(known
-                          ? *known
-                          : Holder{info.strAppName, info.Process.dwProcessId,
-                                   info.bRestartable != FALSE, info.ApplicationType == RmService});
-  }
-  for (const Holder& holder : before) {
-    if (!WithId(stayed.named, holder.process_id) && !WithId(closed_, holder.process_id))
-      closed_.push_back(holder);
-  }
+  closed_ = WhomWindowsClosed(before, *after, stayed.named);
   if (result == ERROR_SUCCESS) return closing;
   closing.stayed = stayed;
   if (closing.refused && closing.stayed.why_not_all == NotClosable::kNo)

@@ -14,7 +14,7 @@
 
 // The codes with which RmShutdown says it closed nothing, since a restart is needed first, and
 // RmRestart that it reopened not all (winerror.h's ERROR_FAIL_NOACTION_REBOOT and
-// ERROR_FAIL_RESTART, which MinGW's lacks).
+// ERROR_FAIL_RESTART, which MinGW's winerror.h lacks).
 inline constexpr DWORD kFailNoActionReboot = 350;
 inline constexpr DWORD kFailRestart = 352;
 
