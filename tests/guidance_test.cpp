@@ -58,6 +58,12 @@ TEST(GuidanceTest, EveryPhraseInEveryLanguage) {
   const Holder update{L"Orvex Update", 12, true, true, false, NotClosable::kAdministrator};
   const std::vector<Holder> not_closable{
       {L"Orvex Pro", 4242, true, false, false, NotClosable::kOtherUser}, update};
+  const Holder forced{L"Viewer", 17, false, false, false, NotClosable::kOnlyByForce};
+  const Holder system{L"System", 4, false, false, false, NotClosable::kNo, true};
+  const Holder csrss{L"csrss", 600, false, false, false, NotClosable::kNo, true};
+  const auto refused = [](std::vector<Holder> holders, NotClosable why) {
+    return Closing{{std::move(holders), why}, true};
+  };
   const auto next = [&](Language language, Outcome outcome, std::wstring place = {},
                         std::wstring read_only = {}, bool elevated = false,
                         std::vector<Holder> holders = {}) {
@@ -160,6 +166,22 @@ TEST(GuidanceTest, EveryPhraseInEveryLanguage) {
       L"Windows 无法为您关闭 Orvex Pro（进程 4242）、Viewer（进程 17）（Windows 需要先重新启动）。",
       L"Windows 無法為您關閉 服務 Orvex Update（處理程序 12）（以系統管理員身分執行）。\r\n"
       L"Windows 無法為您關閉 Orvex Pro（處理程序 4242）、Viewer（處理程序 17）（Windows 需要先重新啟動）。"}},
+    // Several reasons of the list's, said for the critical holders alone.
+    {[&](Language l) {
+       return DidNotClose(l, refused({host[0], forced, system, csrss},
+                                     NotClosable::kAdministrator | NotClosable::kPartOfWindows |
+                                         NotClosable::kThisInstaller));
+     },
+     {L"Windows cannot close Viewer (process 17) for you (it can only be forced to close).\r\n"
+      L"Windows cannot close System (process 4), csrss (process 600) for you (part of Windows or running as administrator or the installer itself would have to close).",
+      L"Windows 无法为您关闭 Viewer（进程 17）（只能强制关闭）。\r\n"
+      L"Windows 无法为您关闭 System（进程 4）、csrss（进程 600）（Windows 的一部分或以管理员身份运行或安装程序本身需要关闭）。",
+      L"Windows 無法為您關閉 Viewer（處理程序 17）（只能強制關閉）。\r\n"
+      L"Windows 無法為您關閉 System（處理程序 4）、csrss（處理程序 600）（Windows 的一部分或以系統管理員身分執行或安裝程式本身需要關閉）。"}},
+    {[&](Language l) { return DidNotClose(l, refused({system}, NotClosable::kUnsaid)); },
+     {L"Windows cannot close System (process 4) for you (Windows does not say why).",
+      L"Windows 无法为您关闭 System（进程 4）（Windows 未说明原因）。",
+      L"Windows 無法為您關閉 System（處理程序 4）（Windows 未說明原因）。"}},
     {[&](Language l) { return NotReopened(l, host); },
      {L"Windows did not reopen Orvex Pro (process 4242): reopen it yourself.",
       L"Windows 未重新打开 Orvex Pro（进程 4242）：请自行重新打开。",

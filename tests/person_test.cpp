@@ -151,8 +151,9 @@ TEST(PersonTest, LinesFitTheWindow) {
 }
 
 // Windows closes a holder only where its own facts allow, and all of them only where the list's
-// reasons allow; it reopens services and unelevated registered applications, and, where it says
-// some could not be restarted, only those it says came back.
+// reasons allow, which are a critical holder's only reasons; it reopens services and unelevated
+// registered applications, and only those it says came back where it says so; it reopens after
+// a shutdown cancelled from another thread too.
 TEST(PersonTest, WhatWindowsCanCloseAndReopen) {
   struct Row {
     const char* name;
@@ -167,7 +168,8 @@ TEST(PersonTest, WhatWindowsCanCloseAndReopen) {
     {"elevated, for an elevated run", {false, false, false, true, true}, NotClosable::kNo},
     {"a service, for a limited run", {true}, NotClosable::kAdministrator},
     {"a service, for an elevated run", {true, false, false, false, true}, NotClosable::kNo},
-    {"critical", {false, true, false, false, true}, NotClosable::kPartOfWindows},
+    {"critical, its reasons the list's", {false, true, true, true}, NotClosable::kNo},
+    {"of a kind closed only by force", {false, false, false, false, false, true}, NotClosable::kOnlyByForce},
   };
   // clang-format on
   for (const Row& row : rows) {
@@ -177,6 +179,7 @@ TEST(PersonTest, WhatWindowsCanCloseAndReopen) {
   const Holder plain{L"Orvex Pro", 1, true};
   const Holder other{L"Orvex Pro", 2, true, false, false, NotClosable::kOtherUser};
   const Holder service{L"Orvex Sync", 3, true, true, true};
+  const Holder critical{L"System", 4, false, false, false, NotClosable::kNo, true};
   struct ListRow {
     const char* name;
     DWORD reasons;
@@ -190,7 +193,12 @@ TEST(PersonTest, WhatWindowsCanCloseAndReopen) {
     {"a session mismatch, nobody's own", 0x2, {plain}, NotClosable::kOtherUser},
     {"permission denied", 0x1, {plain}, NotClosable::kAdministrator},
     {"a critical service", 0x8, {plain}, NotClosable::kPartOfWindows},
-    {"itself detected", 0x10, {plain}, NotClosable::kRestartFirst},
+    {"itself detected", 0x10, {plain}, NotClosable::kThisInstaller},
+    {"a reason not known", 0x100, {plain}, NotClosable::kRestartFirst},
+    {"critical, refused for rights", 0x1, {critical}, NotClosable::kAdministrator},
+    {"two critical, mixed", 0x5, {critical, critical}, NotClosable::kAdministrator | NotClosable::kPartOfWindows},
+    {"critical, the only reason another's", 0x2, {other, critical}, NotClosable::kUnsaid},
+    {"critical, no reason", 0, {critical}, NotClosable::kUnsaid},
   };
   // clang-format on
   for (const ListRow& row : list_rows) {
@@ -201,7 +209,6 @@ TEST(PersonTest, WhatWindowsCanCloseAndReopen) {
   EXPECT_FALSE(WindowsCanClose({{plain, other}}));
   EXPECT_FALSE(WindowsCanClose({{plain}, NotClosable::kRestartFirst}));
   EXPECT_FALSE(WindowsCanClose({}));
-  constexpr DWORD kFailRestart = 352;
   struct ReopenRow {
     const char* name;
     Holder holder;
@@ -217,12 +224,44 @@ TEST(PersonTest, WhatWindowsCanCloseAndReopen) {
     {"some not restarted, this one was", plain, kFailRestart, RmStatusRestarted, true},
     {"some not restarted, this one of them", plain, kFailRestart, RmStatusErrorOnRestart, false},
     {"some not restarted, this one unsaid", service, kFailRestart, 0, false},
+    {"cancelled, this one restarted", plain, ERROR_CANCELLED, RmStatusRestarted, true},
+    {"cancelled, this one unsaid", plain, ERROR_CANCELLED, 0, false},
   };
   // clang-format on
   for (const ReopenRow& row : reopen_rows) {
     SCOPED_TRACE(row.name);
     EXPECT_EQ(WindowsReopened(row.holder, row.result, row.status_after), row.reopened);
   }
+  ScratchDir dir;
+  const std::wstring file = dir.path() + L"latin.ocr";
+  const std::wstring reopened = dir.path() + L"reopened";
+  WriteBytes(file, "older");
+  SetEnvironmentVariableW(L"ORVEX_TEST_REOPENED", reopened.c_str());
+  const StandInRestartManager restart_manager;
+  // A shutdown that waits is cancelled from another thread, as closing the window does, and
+  // the restart still follows; one cancelled before it begins never begins.
+  for (const bool cancelled_first : {false, true}) {
+    SCOPED_TRACE(cancelled_first ? "cancelled first" : "cancelled while it waits");
+    fs::remove(reopened);
+    const StandIn host("ORVEX_TEST_EXPLORER", L"hold \"" + file + L"\"");
+    const std::wstring holder = L"Orvex Pro|" + std::to_wstring(host.process_id()) + L"|b";
+    SetEnvironmentVariableW(L"ORVEX_TEST_HOLDER", holder.c_str());
+    HolderSession session(file);
+    if (cancelled_first) session.CancelClose();
+    const UniqueHandle waits(CreateEventW(nullptr, TRUE, FALSE, L"orvex-test-shutdown-waits"));
+    std::thread cancel([&] {
+      if (WaitForSingleObject(waits.get(), 10'000) == WAIT_OBJECT_0) session.CancelClose();
+    });
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(session.Close().stayed.named.size(), cancelled_first ? 0u : 1u);
+    EXPECT_LT(GetTickCount64() - start, 5'000u);
+    SetEvent(waits.get());
+    cancel.join();
+    EXPECT_TRUE(session.Reopen().empty());
+    EXPECT_EQ(fs::exists(reopened), !cancelled_first);
+  }
+  SetEnvironmentVariableW(L"ORVEX_TEST_HOLDER", nullptr);
+  SetEnvironmentVariableW(L"ORVEX_TEST_REOPENED", nullptr);
 }
 
 // The person's window as a script plays it: the keys pressed ("\r" any other, 人 committed by

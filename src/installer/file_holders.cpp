@@ -2,17 +2,25 @@
 
 namespace {
 
-// At most this many holders are named; a file is rarely held by more than one or two.
-constexpr UINT kMostHolders = 4;
+// Room for this many holders at first; a file is rarely held by more than one or two, and where
+// more hold it the list is read again with room for all.
+constexpr UINT kRoomAtFirst = 4;
+// Reads of the list, at most, where it grows between one read and the next.
+constexpr int kMostListReads = 4;
 
-// RmGetList's reasons that a restart is needed (RM_REBOOT_REASON), and the codes with which
-// RmShutdown says it closed nothing for one of them and RmRestart that it reopened not all.
-constexpr DWORD kPermissionDenied = 0x1;
-constexpr DWORD kSessionMismatch = 0x2;
-constexpr DWORD kCriticalProcess = 0x4;
-constexpr DWORD kCriticalService = 0x8;
-constexpr DWORD kNoActionRestartNeeded = 350;  // ERROR_FAIL_NOACTION_REBOOT
-constexpr DWORD kFailRestart = 352;            // ERROR_FAIL_RESTART
+// What each of RmGetList's reasons that a restart is needed (RM_REBOOT_REASON) says of the
+// holders it concerns.
+struct RebootReason {
+  DWORD bits;
+  NotClosable why;
+};
+constexpr RebootReason kRebootReasons[] = {
+    {RmRebootReasonPermissionDenied, NotClosable::kAdministrator},
+    {RmRebootReasonSessionMismatch, NotClosable::kOtherUser},
+    {RmRebootReasonCriticalProcess | RmRebootReasonCriticalService, NotClosable::kPartOfWindows},
+    // The process that asks, this installer, would have to be closed.
+    {RmRebootReasonDetectedSelf, NotClosable::kThisInstaller},
+};
 
 constexpr wchar_t kRestartManager[] = L"rstrtmgr.dll";
 
@@ -21,7 +29,7 @@ using RegisterResources = DWORD(WINAPI*)(DWORD, UINT, LPCWSTR*, UINT, RM_UNIQUE_
                                          LPCWSTR*);
 using GetList = DWORD(WINAPI*)(DWORD, UINT*, UINT*, RM_PROCESS_INFO*, DWORD*);
 using Act = DWORD(WINAPI*)(DWORD, ULONG, RM_WRITE_STATUS_CALLBACK);
-using EndSession = DWORD(WINAPI*)(DWORD);
+using SessionCall = DWORD(WINAPI*)(DWORD);
 
 template <typename Function>
 Function Find(HMODULE module, const char* name) {
@@ -46,32 +54,114 @@ bool AnyHolder(const std::vector<Holder>& holders, NotClosable why) {
   return false;
 }
 
+bool AnyCritical(const std::vector<Holder>& holders) {
+  for (const Holder& holder : holders) {
+    if (holder.critical) return true;
+  }
+  return false;
+}
+
+bool Closed(const RM_PROCESS_INFO& info) {
+  return (info.AppStatus & (RmStatusStopped | RmStatusStoppedOther)) != 0;
+}
+
+// The holder among `holders` with the process id `process_id`; none where there is none.
+const Holder* WithId(const std::vector<Holder>& holders, DWORD process_id) {
+  for (const Holder& holder : holders) {
+    if (holder.process_id == process_id) return &holder;
+  }
+  return nullptr;
+}
+
+// The status `list` gives the process `process_id`; RmStatusUnknown where it gives none.
+DWORD StatusIn(const std::optional<std::vector<RM_PROCESS_INFO>>& list, DWORD process_id) {
+  if (!list) return RmStatusUnknown;
+  for (const RM_PROCESS_INFO& info : *list) {
+    if (info.Process.dwProcessId == process_id) return info.AppStatus;
+  }
+  return RmStatusUnknown;
+}
+
+// Whom a shutdown closed, by the list read after it (`after`, in which `stayed` still run): those
+// it says closed, as known `before` where they were, and those known before that are gone.
+std::vector<Holder> WhomWindowsClosed(const std::vector<Holder>& before,
+                                      const std::vector<RM_PROCESS_INFO>& after,
+                                      const std::vector<Holder>& stayed) {
+  std::vector<Holder> closed;
+  for (const RM_PROCESS_INFO& info : after) {
+    if (!Closed(info)) continue;
+    const Holder* known = WithId(before, info.Process.dwProcessId);
+    closed.push_back(known ? *known
+                           : Holder{info.strAppName, info.Process.dwProcessId,
+                                    info.bRestartable != FALSE, info.ApplicationType == RmService});
+  }
+  for (const Holder& holder : before) {
+    if (!WithId(stayed, holder.process_id) && !WithId(closed, holder.process_id))
+      closed.push_back(holder);
+  }
+  return closed;
+}
+
+// The holders `found` names that still run, each with its own reason, and the list's reasons.
+HolderList HoldersIn(const std::vector<RM_PROCESS_INFO>& found, DWORD reasons) {
+  HolderList holders;
+  const DWORD own_session = SessionOf(GetCurrentProcessId());
+  const bool self_elevated = IsElevated(GetCurrentProcess());
+  for (const RM_PROCESS_INFO& info : found) {
+    if (Closed(info)) continue;
+    Holder holder{info.strAppName, info.Process.dwProcessId, info.bRestartable != FALSE};
+    holder.service = info.ApplicationType == RmService;
+    holder.elevated = ProcessElevated(holder.process_id);
+    holder.critical = info.ApplicationType == RmCritical;
+    HolderFacts facts;
+    facts.service = holder.service;
+    facts.critical = holder.critical;
+    // Services run in session 0 whoever asks; the Restart Manager leaves their session unsaid.
+    facts.other_session = !holder.service &&
+                          info.TSSessionId != static_cast<DWORD>(RM_INVALID_TS_SESSION) &&
+                          info.TSSessionId != own_session;
+    facts.elevated = holder.elevated;
+    facts.self_elevated = self_elevated;
+    facts.unknown_kind = info.ApplicationType == RmUnknownApp;
+    holder.not_closable = WhyNotClosable(facts);
+    holders.named.push_back(std::move(holder));
+  }
+  holders.why_not_all = WhyNotAllClosable(reasons, holders.named);
+  return holders;
+}
+
 }  // namespace
 
 void RestartManagerSessionTraits::Close(DWORD session) {
   // The Restart Manager that started the session is loaded as long as it lasts.
-  if (const auto end = Find<EndSession>(GetModuleHandleW(kRestartManager), "RmEndSession"))
+  if (const auto end = Find<SessionCall>(GetModuleHandleW(kRestartManager), "RmEndSession"))
     end(session);
 }
 
 NotClosable WhyNotClosable(const HolderFacts& facts) {
-  if (facts.critical) return NotClosable::kPartOfWindows;
+  if (facts.critical) return NotClosable::kNo;
   if (facts.other_session) return NotClosable::kOtherUser;
   if ((facts.elevated || facts.service) && !facts.self_elevated) return NotClosable::kAdministrator;
+  // Such a program is closed only by force, and a program forced to close loses unsaved work.
+  if (facts.unknown_kind) return NotClosable::kOnlyByForce;
   return NotClosable::kNo;
 }
 
 NotClosable WhyNotAllClosable(DWORD reboot_reasons, const std::vector<Holder>& holders) {
-  DWORD unexplained = reboot_reasons;
-  if (AnyHolder(holders, NotClosable::kPartOfWindows))
-    unexplained &= ~(kCriticalProcess | kCriticalService);
-  if (AnyHolder(holders, NotClosable::kOtherUser)) unexplained &= ~kSessionMismatch;
-  if (AnyHolder(holders, NotClosable::kAdministrator)) unexplained &= ~kPermissionDenied;
-  if (unexplained & (kCriticalProcess | kCriticalService)) return NotClosable::kPartOfWindows;
-  if (unexplained & kSessionMismatch) return NotClosable::kOtherUser;
-  if (unexplained & kPermissionDenied) return NotClosable::kAdministrator;
-  if (unexplained != 0) return NotClosable::kRestartFirst;
-  return NotClosable::kNo;
+  NotClosable why = NotClosable::kNo;
+  DWORD unknown = reboot_reasons;
+  for (const RebootReason& reason : kRebootReasons) {
+    unknown &= ~reason.bits;
+    if ((reboot_reasons & reason.bits) && !AnyHolder(holders, reason.why)) why = why | reason.why;
+  }
+  if (unknown != 0) why = why | NotClosable::kRestartFirst;
+  if (why == NotClosable::kNo && AnyCritical(holders)) return NotClosable::kUnsaid;
+  return why;
+}
+
+bool ConcernedByTheList(const HolderList& holders, const Holder& holder) {
+  if (AnyCritical(holders.named)) return holder.critical;
+  return holder.not_closable == NotClosable::kNo;
 }
 
 bool WindowsCanClose(const HolderList& holders) {
@@ -87,10 +177,9 @@ bool WindowsReopens(const Holder& holder) {
 }
 
 bool WindowsReopened(const Holder& holder, DWORD result, DWORD status_after) {
-  if (!WindowsReopens(holder)) return false;
-  if (result == ERROR_SUCCESS) return true;
-  return result == kFailRestart && (status_after & RmStatusRestarted) &&
-         !(status_after & RmStatusErrorOnRestart);
+  if (status_after & RmStatusErrorOnRestart) return false;
+  if (status_after & RmStatusRestarted) return true;
+  return result == ERROR_SUCCESS && WindowsReopens(holder);
 }
 
 HolderSession::HolderSession(const std::wstring& path) {
@@ -107,47 +196,33 @@ HolderSession::HolderSession(const std::wstring& path) {
   registered_ = register_resources(session, 1, files, 0, nullptr, 0, nullptr) == ERROR_SUCCESS;
 }
 
-// What RmGetList says of the session's file: the applications that hold it, and in
-// `reasons` why a restart is needed; none where more hold it than there is room for.
-std::vector<RM_PROCESS_INFO> HolderSession::List(DWORD& reasons) {
+// What RmGetList says of the session's file, the whole list: the applications that hold it or
+// held it during the session, each with its status, and in `reasons` why a restart is needed;
+// none where it cannot say.
+std::optional<std::vector<RM_PROCESS_INFO>> HolderSession::List(DWORD& reasons) {
   reasons = 0;
   const auto get_list = registered_ ? Find<GetList>(module_.get(), "RmGetList") : nullptr;
-  std::vector<RM_PROCESS_INFO> found(kMostHolders);
-  UINT needed = 0;
-  UINT count = kMostHolders;
-  if (!get_list ||
-      get_list(session_.get(), &needed, &count, found.data(), &reasons) != ERROR_SUCCESS)
-    count = 0;
-  found.resize(count < kMostHolders ? count : kMostHolders);
-  return found;
+  std::vector<RM_PROCESS_INFO> found(kRoomAtFirst);
+  for (int read = 0; get_list && read < kMostListReads; ++read) {
+    UINT needed = 0;
+    UINT count = static_cast<UINT>(found.size());
+    const DWORD result = get_list(session_.get(), &needed, &count, found.data(), &reasons);
+    if (result == ERROR_SUCCESS) {
+      found.resize(count < found.size() ? count : found.size());
+      return found;
+    }
+    if (result != ERROR_MORE_DATA) break;
+    // Room for a few more, who may come before the next read.
+    found.resize(needed + kRoomAtFirst);
+  }
+  reasons = 0;
+  return std::nullopt;
 }
 
 HolderList HolderSession::Holders() {
-  HolderList holders;
   DWORD reasons = 0;
-  const std::vector<RM_PROCESS_INFO> found = List(reasons);
-  const DWORD own_session = SessionOf(GetCurrentProcessId());
-  const bool self_elevated = IsElevated(GetCurrentProcess());
-  for (const RM_PROCESS_INFO& info : found) {
-    // Those that closed are no longer holders.
-    if (info.AppStatus & (RmStatusStopped | RmStatusStoppedOther)) continue;
-    Holder holder{info.strAppName, info.Process.dwProcessId, info.bRestartable != FALSE};
-    holder.service = info.ApplicationType == RmService;
-    holder.elevated = ProcessElevated(holder.process_id);
-    HolderFacts facts;
-    facts.service = holder.service;
-    facts.critical = info.ApplicationType == RmCritical;
-    // Services run in session 0 whoever asks; the Restart Manager leaves their session unsaid.
-    facts.other_session = !holder.service &&
-                          info.TSSessionId != static_cast<DWORD>(RM_INVALID_TS_SESSION) &&
-                          info.TSSessionId != own_session;
-    facts.elevated = holder.elevated;
-    facts.self_elevated = self_elevated;
-    holder.not_closable = WhyNotClosable(facts);
-    holders.named.push_back(std::move(holder));
-  }
-  holders.why_not_all = WhyNotAllClosable(reasons, holders.named);
-  return holders;
+  const std::optional<std::vector<RM_PROCESS_INFO>> found = List(reasons);
+  return found ? HoldersIn(*found, reasons) : HolderList{};
 }
 
 Closing HolderSession::Close() {
@@ -161,27 +236,50 @@ Closing HolderSession::Close() {
 
 Closing HolderSession::CloseHolders() {
   Closing closing;
-  closed_ = Holders().named;
   const auto shut_down = Find<Act>(module_.get(), "RmShutdown");
-  const DWORD result = shut_down ? shut_down(session_.get(), 0, nullptr) : ERROR_PROC_NOT_FOUND;
+  if (!shut_down) return closing;
+  // Those known before, for where Windows cannot say afterwards whom it closed.
+  const std::vector<Holder> before = Holders().named;
+  AcquireSRWLockExclusive(&cancel_lock_);
+  shutting_down_ = !cancelled_;
+  const bool begins = shutting_down_;
+  ReleaseSRWLockExclusive(&cancel_lock_);
+  if (!begins) return closing;
+  // Windows reads the list again and closes whoever holds the file then.
+  shutdown_asked_ = true;
+  const DWORD result = shut_down(session_.get(), 0, nullptr);
+  AcquireSRWLockExclusive(&cancel_lock_);
+  shutting_down_ = false;
+  ReleaseSRWLockExclusive(&cancel_lock_);
+  closing.refused = result == kFailNoActionReboot;
+  DWORD reasons = 0;
+  const std::optional<std::vector<RM_PROCESS_INFO>> after = List(reasons);
+  if (!after) {
+    closed_ = before;
+    return closing;
+  }
+  const HolderList stayed = HoldersIn(*after, reasons);
+  closed_ = WhomWindowsClosed(before, *after, stayed.named);
   if (result == ERROR_SUCCESS) return closing;
-  closing.refused = result == kNoActionRestartNeeded;
-  closing.stayed = Holders();
+  closing.stayed = stayed;
   if (closing.refused && closing.stayed.why_not_all == NotClosable::kNo)
     closing.stayed.why_not_all = NotClosable::kRestartFirst;
-  for (const Holder& holder : closing.stayed.named) {
-    for (auto closed = closed_.begin(); closed != closed_.end(); ++closed) {
-      if (closed->process_id == holder.process_id) {
-        closed_.erase(closed);
-        break;
-      }
-    }
-  }
   return closing;
+}
+
+void HolderSession::CancelClose() {
+  AcquireSRWLockExclusive(&cancel_lock_);
+  cancelled_ = true;
+  const auto cancel =
+      registered_ ? Find<SessionCall>(module_.get(), "RmCancelCurrentTask") : nullptr;
+  if (shutting_down_ && cancel) cancel(session_.get());
+  ReleaseSRWLockExclusive(&cancel_lock_);
 }
 
 std::vector<Holder> HolderSession::Reopen() {
   AcquireSRWLockExclusive(&lock_);
+  // Programs are never closed after they were to be reopened.
+  CancelClose();
   std::vector<Holder> not_reopened;
   if (!reopen_asked_) not_reopened = ReopenClosed();
   reopen_asked_ = true;
@@ -191,18 +289,16 @@ std::vector<Holder> HolderSession::Reopen() {
 
 std::vector<Holder> HolderSession::ReopenClosed() {
   std::vector<Holder> not_reopened;
-  if (closed_.empty()) return not_reopened;
+  // Even where the shutdown failed, was cancelled or seemed to close nobody, as Windows asks of
+  // installers: it may have closed programs all the same.
+  if (!shutdown_asked_) return not_reopened;
   const auto restart = Find<Act>(module_.get(), "RmRestart");
   const DWORD result = restart ? restart(session_.get(), 0, nullptr) : ERROR_PROC_NOT_FOUND;
   DWORD reasons = 0;
-  const std::vector<RM_PROCESS_INFO> after =
-      result == kFailRestart ? List(reasons) : std::vector<RM_PROCESS_INFO>{};
+  const std::optional<std::vector<RM_PROCESS_INFO>> after = List(reasons);
   for (const Holder& holder : closed_) {
-    DWORD status = 0;
-    for (const RM_PROCESS_INFO& info : after) {
-      if (info.Process.dwProcessId == holder.process_id) status = info.AppStatus;
-    }
-    if (!WindowsReopened(holder, result, status)) not_reopened.push_back(holder);
+    if (!WindowsReopened(holder, result, StatusIn(after, holder.process_id)))
+      not_reopened.push_back(holder);
   }
   return not_reopened;
 }

@@ -30,6 +30,10 @@ enum Phrase {
   kAdministrator,
   kPartOfWindows,
   kRestartFirst,
+  kOnlyByForce,
+  kThisInstaller,
+  kUnsaid,
+  kOr,
   kNotReopened,
   kPhraseCount,
 };
@@ -142,6 +146,22 @@ constexpr Text kTexts[] = {
    {L"Windows needs a restart first",
     L"Windows 需要先重新启动",
     L"Windows 需要先重新啟動"}},
+  {kOnlyByForce,
+   {L"it can only be forced to close",
+    L"只能强制关闭",
+    L"只能強制關閉"}},
+  {kThisInstaller,
+   {L"the installer itself would have to close",
+    L"安装程序本身需要关闭",
+    L"安裝程式本身需要關閉"}},
+  {kUnsaid,
+   {L"Windows does not say why",
+    L"Windows 未说明原因",
+    L"Windows 未說明原因"}},
+  {kOr,
+   {L" or ",
+    L"或",
+    L"或"}},
   {kNotReopened,
    {L"Windows did not reopen %1: reopen it yourself.",
     L"Windows 未重新打开 %1：请自行重新打开。",
@@ -193,37 +213,45 @@ std::wstring Names(Language language, const std::vector<Holder>& holders) {
   return Names(language, holders, [](const Holder&) { return true; });
 }
 
-// Why Windows cannot close a holder, in a few words.
-Phrase ReasonOf(NotClosable why) {
-  switch (why) {
-    case NotClosable::kOtherUser:
-      return kOtherUser;
-    case NotClosable::kAdministrator:
-      return kAdministrator;
-    case NotClosable::kPartOfWindows:
-      return kPartOfWindows;
-    default:
-      return kRestartFirst;
+// Why Windows cannot close a holder, in a few words: each of `why`, joined by "or".
+std::wstring ReasonsText(Language language, NotClosable why) {
+  constexpr struct {
+    NotClosable reason;
+    Phrase phrase;
+  } kReasons[] = {
+      {NotClosable::kPartOfWindows, kPartOfWindows},
+      {NotClosable::kAdministrator, kAdministrator},
+      {NotClosable::kOtherUser, kOtherUser},
+      {NotClosable::kThisInstaller, kThisInstaller},
+      {NotClosable::kOnlyByForce, kOnlyByForce},
+      {NotClosable::kRestartFirst, kRestartFirst},
+      {NotClosable::kUnsaid, kUnsaid},
+  };
+  std::wstring text;
+  for (const auto& reason : kReasons) {
+    if (!Holds(why, reason.reason)) continue;
+    if (!text.empty()) text += Say(language, kOr);
+    text += Say(language, reason.phrase);
   }
+  return text;
 }
 
 // A line for each of `holders` that Windows cannot close for a reason of its own, saying why;
-// then, where the reason is the list's, one line for the others.
+// then, where the list gives reasons, one line for those they concern.
 std::wstring CannotCloseLines(Language language, const HolderList& holders) {
   std::wstring lines;
   const auto add = [&](const std::wstring& names, NotClosable why) {
     if (!lines.empty()) lines += L"\r\n";
-    lines += Say(language, kCannotClose, names, Say(language, ReasonOf(why)));
-  };
-  const auto own_reason = [](const Holder& holder) {
-    return holder.not_closable != NotClosable::kNo;
+    lines += Say(language, kCannotClose, names, ReasonsText(language, why));
   };
   for (const Holder& holder : holders.named) {
-    if (own_reason(holder)) add(Name(language, holder), holder.not_closable);
+    if (holder.not_closable != NotClosable::kNo) add(Name(language, holder), holder.not_closable);
   }
-  const std::wstring others =
-      Names(language, holders.named, [&](const Holder& holder) { return !own_reason(holder); });
-  if (holders.why_not_all != NotClosable::kNo && !others.empty()) add(others, holders.why_not_all);
+  const std::wstring concerned = Names(language, holders.named, [&](const Holder& holder) {
+    return ConcernedByTheList(holders, holder);
+  });
+  if (holders.why_not_all != NotClosable::kNo && !concerned.empty())
+    add(concerned, holders.why_not_all);
   return lines;
 }
 

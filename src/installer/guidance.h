@@ -42,8 +42,9 @@ inline constexpr DWORD kPromptWaitMinutes = 5;
 // What is shown before the window that was opened for the program alone closes, after a run
 // that came to `outcome`: where a file is in use, the keys to finish the installation now:
 // kCloseForMeKey only where Windows can close every holder (WindowsCanClose), and otherwise a
-// line for each holder it cannot close, saying why (one line for those the list's reason keeps);
-// last, that the window closes by itself kPromptWaitMinutes later.
+// line for each holder it cannot close, saying why (one line for those the list's reasons
+// concern, the reasons joined by "or" where Windows says only that one of them holds); last,
+// that the window closes by itself kPromptWaitMinutes later.
 std::wstring ClosePrompt(Language language, Outcome outcome, const HolderList& holders);
 
 // What a person is told where not every holder closed when asked: why Windows could not close
