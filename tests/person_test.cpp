@@ -152,8 +152,7 @@ TEST(PersonTest, LinesFitTheWindow) {
 
 // Windows closes a holder only where its own facts allow, and all of them only where the list's
 // reasons allow, which are a critical holder's only reasons; it reopens services and unelevated
-// registered applications, and only those it says came back where it says so; it reopens after
-// a shutdown cancelled from another thread too.
+// registered applications, and only those it says came back where it says so.
 TEST(PersonTest, WhatWindowsCanCloseAndReopen) {
   struct Row {
     const char* name;
@@ -232,44 +231,15 @@ TEST(PersonTest, WhatWindowsCanCloseAndReopen) {
     SCOPED_TRACE(row.name);
     EXPECT_EQ(WindowsReopened(row.holder, row.result, row.status_after), row.reopened);
   }
-  ScratchDir dir;
-  const std::wstring file = dir.path() + L"latin.ocr";
-  const std::wstring reopened = dir.path() + L"reopened";
-  WriteBytes(file, "older");
-  SetEnvironmentVariableW(L"ORVEX_TEST_REOPENED", reopened.c_str());
-  const StandInRestartManager restart_manager;
-  // A shutdown that waits is cancelled from another thread, as closing the window does, and
-  // the restart still follows; one cancelled before it begins never begins.
-  for (const bool cancelled_first : {false, true}) {
-    SCOPED_TRACE(cancelled_first ? "cancelled first" : "cancelled while it waits");
-    fs::remove(reopened);
-    const StandIn host("ORVEX_TEST_EXPLORER", L"hold \"" + file + L"\"");
-    const std::wstring holder = L"Orvex Pro|" + std::to_wstring(host.process_id()) + L"|b";
-    SetEnvironmentVariableW(L"ORVEX_TEST_HOLDER", holder.c_str());
-    HolderSession session(file);
-    if (cancelled_first) session.CancelClose();
-    const UniqueHandle waits(CreateEventW(nullptr, TRUE, FALSE, L"orvex-test-shutdown-waits"));
-    std::thread cancel([&] {
-      if (WaitForSingleObject(waits.get(), 10'000) == WAIT_OBJECT_0) session.CancelClose();
-    });
-    const ULONGLONG start = GetTickCount64();
-    EXPECT_EQ(session.Close().stayed.named.size(), cancelled_first ? 0u : 1u);
-    EXPECT_LT(GetTickCount64() - start, 5'000u);
-    SetEvent(waits.get());
-    cancel.join();
-    EXPECT_TRUE(session.Reopen().empty());
-    EXPECT_EQ(fs::exists(reopened), !cancelled_first);
-  }
-  SetEnvironmentVariableW(L"ORVEX_TEST_HOLDER", nullptr);
-  SetEnvironmentVariableW(L"ORVEX_TEST_REOPENED", nullptr);
 }
 
 // The person's window as a script plays it: the keys pressed ("\r" any other, 人 committed by
 // an input method, ^ Ctrl+C at the prompt, T the time up) and what each run the person asks for
 // comes to ("s" scheduled, "i" installed; before one, ^: Ctrl+C during it, x: the window closed
-// during it, once Windows has closed the holder of the file, with `reopened` the sign that it
-// reopened it). Time passes between keys, and each prompt's wait must end kPromptWaitMinutes
-// after it, whatever keys came.
+// during it while Windows closes the holder of the file, or once it has, where its shutdown does
+// not wait; g: the same while the run replaces; `reopened` the sign that Windows reopened it).
+// Time passes between keys, and each prompt's wait must end kPromptWaitMinutes after it,
+// whatever keys came.
 class ScriptedWindow {
  public:
   ScriptedWindow(const wchar_t* keys, const char* runs, WindowClosing& closing,
@@ -299,10 +269,23 @@ class ScriptedWindow {
                       WindowClosing::RunInProgress& in_progress) {
     asked_ += choice == Choice::kCloseForMe ? 'C' : 'R';
     if (*runs_ == '^') ++runs_, closing_.OnEvent(CTRL_C_EVENT);
-    if (*runs_ == 'x') {
-      ++runs_;
+    if (*runs_ == 'x' || *runs_ == 'g') {
+      const bool replacing = *runs_++ == 'g';
+      handler_ = std::thread([this] {
+        WaitForSingleObject(closes_.get(), 10'000);
+        closing_.OnEvent(CTRL_CLOSE_EVENT);
+      });
       in_progress.SessionOn(run.held_file).Close();
-      handler_ = std::thread([this] { closing_.OnEvent(CTRL_CLOSE_EVENT); });
+      {
+        std::optional<ReplacingGate::Replacing> replacing_now;
+        if (replacing) replacing_now.emplace(&in_progress.Replacing());
+        SetEvent(closes_.get());
+        // Nobody is reopened onto a set half replaced.
+        if (replacing) {
+          Sleep(300);
+          EXPECT_FALSE(fs::exists(reopened_));
+        }
+      }
       for (int i = 0; i < 100 && !reopened_during_a_run_; ++i, Sleep(50))
         reopened_during_a_run_ = fs::exists(reopened_);
     }
@@ -325,6 +308,9 @@ class ScriptedWindow {
   ULONGLONG prompted_at_ = 0;
   ULONGLONG deadline_ = 0;  // of the keys since the last prompt
   std::thread handler_;
+  // The window closes once this is set: by the Restart Manager's stand-in while its shutdown
+  // waits, or by the run.
+  UniqueHandle closes_{CreateEventW(nullptr, TRUE, FALSE, L"orvex-test-shutdown-waits")};
   bool reopened_during_a_run_ = false;
 };
 
@@ -337,7 +323,8 @@ void WINAPI RecordEnd(UINT status) { ended_with = static_cast<int>(status); }
 // by itself with the last run's status. Ctrl+C at the prompt ends
 // the program with the last run's status, and during a run lets it finish and end with its own.
 // Closing the window during a C run, where Windows ends the program a few seconds later whatever
-// it does, has Windows reopen what it closed at once, before the run ends.
+// it does, has Windows stop closing programs and reopen what it closed at once, before the run
+// ends, though only once a replacement under way is done.
 TEST(PersonTest, TheKeysLoop) {
   ScratchDir dir;
   const std::wstring file = dir.path() + L"latin.ocr";
@@ -356,7 +343,8 @@ TEST(PersonTest, TheKeysLoop) {
     const char* runs;
     int status;
     const char* asked;
-    int ended_with;  // by the handler; -1 where it did not end the program
+    int ended_with;            // by the handler; -1 where it did not end the program
+    const wchar_t* how = L"";  // how the Restart Manager's stand-in plays the holder
   };
   const Outcome kIn = Outcome::kScheduled;
   // clang-format off
@@ -370,11 +358,15 @@ TEST(PersonTest, TheKeysLoop) {
     {"the time up after a run", kIn, true, L"RT", "i", 0, "R", -1},
     {"Ctrl+C during a run", kIn, true, L"RR", "^ss", 3010, "R", -1},
     {"Ctrl+C at the prompt", kIn, true, L"^", "", 3010, "", 3010},
+    {"closed while Windows closes the holder", kIn, true, L"C", "xi", 0, "C", 0, L"|b"},
+    {"closed while the run replaces", kIn, true, L"C", "gi", 0, "C", 0},
     {"closed during a C run", kIn, true, L"CC", "xis", 0, "C", 0},
   };
   // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
+    SetEnvironmentVariableW(L"ORVEX_TEST_HOLDER", (holder + row.how).c_str());
+    fs::remove(reopened);
     WindowClosing closing(RecordEnd);
     ended_with = -1;
     ScriptedWindow window(row.keys, row.runs, closing, reopened);
@@ -384,8 +376,16 @@ TEST(PersonTest, TheKeysLoop) {
     EXPECT_EQ(window.asked(), row.asked);
     window.WaitForTheHandler();
     EXPECT_EQ(ended_with, row.ended_with);
-    EXPECT_EQ(window.reopened_during_a_run(), row.runs[0] == 'x');
+    EXPECT_EQ(window.reopened_during_a_run(), row.runs[0] == 'x' || row.runs[0] == 'g');
   }
+  // Cancelled before it begins, as by a close just before C's, a shutdown never begins.
+  fs::remove(reopened);
+  SetEnvironmentVariableW(L"ORVEX_TEST_HOLDER", (holder + L"|b").c_str());
+  HolderSession session(file);
+  session.CancelClose();
+  EXPECT_TRUE(session.Close().stayed.named.empty());
+  EXPECT_TRUE(session.Reopen().empty());
+  EXPECT_FALSE(fs::exists(reopened));
   SetEnvironmentVariableW(L"ORVEX_TEST_HOLDER", nullptr);
   SetEnvironmentVariableW(L"ORVEX_TEST_REOPENED", nullptr);
 }

@@ -285,11 +285,13 @@ BOOL WindowClosing::OnEvent(DWORD event) {
 }
 
 // The window is closing during a run: Windows ends the program a few seconds after this event
-// whatever it is doing, so what it closed for the run is reopened first, but never onto a set
-// half replaced: a replacing under way ends first, finished or undone, and none begins after.
-// The run has what time is left; one cut off is undone by the next.
+// whatever it is doing, so what it closed for the run is reopened first. Closing programs may
+// take longer than that (each one's hung-app timeout), so it is called off; and none is reopened
+// onto a set half replaced: a replacement under way ends first, finished or undone, and none
+// begins after. The run has what time is left; one cut off is undone by the next.
 void WindowClosing::ReopenFirst() {
   if (reopens_ == nullptr) return;
+  reopens_->CancelClose();
   replacing_.Shut();
   reopens_->Reopen();
 }
