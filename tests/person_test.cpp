@@ -275,7 +275,10 @@ class ScriptedWindow {
         WaitForSingleObject(closes_.get(), 10'000);
         closing_.OnEvent(CTRL_CLOSE_EVENT);
       });
+      // Called off, Windows' closing must end within the few seconds Windows gives the handler.
+      const ULONGLONG start = GetTickCount64();
       in_progress.SessionOn(run.held_file).Close();
+      EXPECT_LT(GetTickCount64() - start, 4'000u);
       {
         std::optional<ReplacingGate::Replacing> replacing_now;
         if (replacing) replacing_now.emplace(&in_progress.Replacing());
