@@ -165,6 +165,12 @@ DWORD ActAsThePerson(const PROCESS_INFORMATION& process, const wchar_t* sign,
   while (GetTickCount64() - start < kPatienceMs) {
     if (AttachConsole(process.dwProcessId)) {
       shown = ScreenText();
+      // The rows are read one by one while the installer may still be writing them: a read
+      // counts once the next one finds the same.
+      for (std::wstring again; Count(shown, prompt) > asked && again != shown; Sleep(50)) {
+        again = shown;
+        shown = ScreenText();
+      }
       if (Count(shown, prompt) > asked) break;
       FreeConsole();
     }
