@@ -315,7 +315,7 @@ TEST_F(InstallTest, AFullDiskWhileSchedulingTheRestartIsAFullDisk) {
   fs::remove(folder + L"filler");
   EXPECT_EQ(result.outcome, Outcome::kDiskFull);
   ASSERT_EQ(result.problems.size(), 2u);
-  EXPECT_EQ(KindOfError(result.problems[0].code), FailureKind::kInUse);
+  EXPECT_EQ(OutcomeOfError({result.problems[0].code}), Outcome::kInUse);
   EXPECT_EQ(Snapshot(folder), before);
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "host/win32.h"
+#include "installer/failure.h"
 #include "installer/folder_entries.h"
 #include "installer/holder_wait.h"
 #include "installer/resource_folder.h"
@@ -21,8 +22,8 @@ std::optional<Failure> CreateEntry(const ResourceFolder& folder, HolderWait& wai
 // Removes the entry `name` if there is one: a file, or a link as itself where the system opens
 // links as themselves (the read-only attribute of either cleared first, unless it has another
 // name elsewhere). Anything else is left alone and is a failure; so is a link the system
-// would only follow. A file that another program keeps open or mapped past the wait fails with
-// the code of a file in use.
+// would only follow. A file that another program keeps open or mapped past the wait is a
+// failure of kInUse.
 std::optional<Failure> RemoveEntry(const ResourceFolder& folder, HolderWait& wait,
                                    const std::wstring& name);
 

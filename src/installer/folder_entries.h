@@ -9,6 +9,7 @@
 #include <string>
 
 #include "host/win32.h"
+#include "installer/failure.h"
 #include "installer/holder_wait.h"
 #include "installer/resource_folder.h"
 

@@ -10,12 +10,13 @@
 #include <vector>
 
 #include "host/win32.h"
+#include "installer/failure.h"
 #include "installer/resource_folder.h"
 
 // How long a run waits for another one on the same folder before giving up.
 inline constexpr DWORD kLockWaitMilliseconds = 60'000;
 
-// Why the lock was not taken: of kind kBusy where another run kept it for the whole wait.
+// Why the lock was not taken: kBusy where another run kept it for the whole wait.
 struct NotLocked {
   Failure failure;
 };

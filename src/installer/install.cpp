@@ -39,7 +39,6 @@ Change ChangeFor(const std::wstring& name);
 std::vector<std::wstring> TargetsOf(const std::vector<Change>& changes);
 std::vector<std::wstring> TableNamesAmong(const PayloadTable& table,
                                           const std::vector<std::wstring>& names);
-Outcome OutcomeOf(FailureKind kind);
 
 // One run on one folder. Its steps, in the order they happen: lock the folder; finish or undo
 // what an earlier run left; plan which targets change; check that nothing stands in the way;
@@ -163,7 +162,7 @@ bool Run::KeepOrCancelSchedule(const std::vector<std::wstring>& names) {
       StagedFilesHold()) {
     std::optional<FileFailure> unopened = OpenTargets();
     CloseTargets();
-    if (unopened && KindOf(unopened->failure) == FailureKind::kInUse)
+    if (unopened && unopened->failure.outcome == Outcome::kInUse)
       return LeaveForRestart(std::move(*unopened));
   }
   if (scheduled > 0) {
@@ -218,11 +217,11 @@ std::optional<FileFailure> Run::PlanChanges() {
       return FileFailure{std::move(*failure), {}};
     Entry target;
     if (auto failure = InspectEntry(folder_, wait_, change.target, GENERIC_READ, target)) {
-      if (KindOf(*failure) != FailureKind::kInUse) return FileFailure{std::move(*failure), {}};
+      if (failure->outcome != Outcome::kInUse) return FileFailure{std::move(*failure), {}};
       target.kind = EntryKind::kFile;
     }
     if (target.kind != EntryKind::kAbsent && target.kind != EntryKind::kFile)
-      return FileFailure{{path + L" " + KindText(target.kind) + L"; it was left alone", 0}, {}};
+      return FileFailure{Finding(path + L" " + KindText(target.kind) + L"; it was left alone"), {}};
     change.target_exists = target.kind == EntryKind::kFile;
     if (target.handle) {
       if (auto failure = ReadThroughFilter(folder_, change.target, target))
@@ -234,7 +233,7 @@ std::optional<FileFailure> Run::PlanChanges() {
       if (same) continue;
       if (target.read_only)
         return FileFailure{
-            {path + L" is read-only, so it was not overwritten", 0, FailureKind::kRefused}, path};
+            {path + L" is read-only, so it was not overwritten", 0, Outcome::kRefused}, path};
     }
     changes_.push_back(std::move(change));
   }
@@ -266,7 +265,7 @@ bool Run::CheckWorkingNames() {
       // accepted says nothing.
       FileFailure held{{L"could not replace " + folder_.path + change.target + L": " + path +
                             L" is still held by another program",
-                        failure ? failure->code : leftovers_.CodeOf(*name), FailureKind::kInUse},
+                        failure ? failure->code : leftovers_.CodeOf(*name), Outcome::kInUse},
                        path};
       if (name == &change.staged) return StopForHeld(Outcome::kInUse, std::move(held));
       leftovers_.Hold(*name);
@@ -281,7 +280,7 @@ bool Run::CheckWorkingNames() {
 // accepted and that stayed (nothing was said of it), or that was found held.
 bool Run::HeldByAnotherProgram(const std::wstring& name, const std::optional<Failure>& failure,
                                const Entry& leftover) const {
-  if (failure) return KindOf(*failure) == FailureKind::kInUse;
+  if (failure) return failure->outcome == Outcome::kInUse;
   return leftover.kind == EntryKind::kFile && (!leftovers_.Warned(name) || leftovers_.Held(name));
 }
 
@@ -292,7 +291,7 @@ bool Run::CheckPayloads() {
     if (PayloadDigest(change.payload.bytes, change.payload.size) != change.digest)
       return Stop({L"this copy of the installer is damaged: its " + change.target +
                        L" is not the file it was built with; get a new copy of the installer",
-                   0, FailureKind::kDamaged});
+                   0, Outcome::kDamaged});
   }
   return true;
 }
@@ -331,7 +330,7 @@ bool Run::ReplaceOrSchedule() {
   if (!in_use_) {
     if (std::optional<FileFailure> unopened = OpenTargets()) {
       CloseTargets();
-      if (KindOf(unopened->failure) != FailureKind::kInUse) {
+      if (unopened->failure.outcome != Outcome::kInUse) {
         RemoveStaged(changes_.size());
         return Stop(std::move(unopened->failure));
       }
@@ -368,13 +367,13 @@ void Run::LookAgain() {
   if (leftovers_.NotWarnedOf(left).empty() && leftovers_.held().empty()) return;
   FolderLock again;
   if (auto not_locked = again.Acquire(folder_, 0)) {
-    if (KindOf(not_locked->failure) != FailureKind::kBusy) NotConfirmed(not_locked->failure);
+    if (not_locked->failure.outcome != Outcome::kBusy) NotConfirmed(not_locked->failure);
     return;
   }
   RemoveLeftovers(folder_, wait_, table_, leftovers_);
   if (auto failure = OwnEntries(folder_, table_, false, left)) return NotConfirmed(*failure);
   const auto still_there = [&](const std::wstring& name) {
-    return Failure{folder_.path + name + L" is still there after its removal", 0};
+    return Finding(folder_.path + name + L" is still there after its removal");
   };
   for (const std::wstring& name : leftovers_.NotWarnedOf(left))
     leftovers_.Add(name, still_there(name), true);
@@ -453,15 +452,14 @@ std::optional<Failure> Run::ReplaceAll() {
 bool Run::ScheduleForRestart() {
   const std::vector<std::wstring> targets = TargetsOf(changes_);
   if (auto failure = lock_.Record({targets, true}))
-    return NotScheduledFor(OutcomeOf(KindOf(*failure)), std::move(*failure));
+    return NotScheduledFor(failure->outcome, std::move(*failure));
   std::optional<Failure> not_scheduled = ScheduleRenames(
       settings_.restart_renames, BootRenamesOf(targets, leftovers_.held()), WorkingNames(table_));
   if (!not_scheduled) return LeaveForRestart(std::move(*in_use_));
   // Where the system does not let this run schedule it (not an administrator, say), the file in
   // use stays the reason; where the schedule could not be written, that is the reason.
-  const Outcome outcome = KindOf(*not_scheduled) == FailureKind::kRefused
-                              ? Outcome::kInUse
-                              : OutcomeOf(KindOf(*not_scheduled));
+  const Outcome outcome =
+      not_scheduled->outcome == Outcome::kRefused ? Outcome::kInUse : not_scheduled->outcome;
   return NotScheduledFor(outcome, std::move(*not_scheduled));
 }
 
@@ -555,9 +553,9 @@ void Run::NotConfirmed(const Failure& reason) {
   leftovers_.Warn({L"could not look again for working files left over: " + Describe(reason), 0});
 }
 
-// Ends the run for `cause`, with the outcome of the kind of failure it is.
+// Ends the run for `cause`, with the outcome it gives.
 bool Run::Stop(Failure cause) {
-  const Outcome outcome = OutcomeOf(KindOf(cause));
+  const Outcome outcome = cause.outcome;
   return End(outcome, std::move(cause));
 }
 
@@ -613,25 +611,6 @@ std::vector<std::wstring> TableNamesAmong(const PayloadTable& table,
       found.push_back(entry.file_name);
   }
   return found;
-}
-
-// What a failure of `kind` makes of the run that it ends.
-Outcome OutcomeOf(FailureKind kind) {
-  switch (kind) {
-    case FailureKind::kInUse:
-      return Outcome::kInUse;
-    case FailureKind::kRefused:
-      return Outcome::kRefused;
-    case FailureKind::kDiskFull:
-      return Outcome::kDiskFull;
-    case FailureKind::kBusy:
-      return Outcome::kBusy;
-    case FailureKind::kDamaged:
-      return Outcome::kDamaged;
-    case FailureKind::kFailed:
-      break;
-  }
-  return Outcome::kFailed;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "host/win32.h"
 #include "installer/catalogue.h"
 #include "installer/exit_status.h"
+#include "installer/failure.h"
 #include "installer/folder_lock.h"
 #include "installer/holder_wait.h"
 #include "installer/restart_schedule.h"

@@ -7,7 +7,7 @@
 
 void Leftovers::Remove(const ResourceFolder& folder, HolderWait& wait, const std::wstring& name) {
   if (auto failure = RemoveEntry(folder, wait, name)) {
-    const bool held = KindOf(*failure) == FailureKind::kInUse;
+    const bool held = failure->outcome == Outcome::kInUse;
     Add(name, std::move(*failure), held);
   }
 }

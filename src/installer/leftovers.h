@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "host/win32.h"
 #include "installer/catalogue.h"
+#include "installer/failure.h"
 #include "installer/holder_wait.h"
 #include "installer/resource_folder.h"
 

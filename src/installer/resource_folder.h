@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/win32.h"
+#include "installer/failure.h"
 
 // Others may read, write and delete what the run opens only to look at: a holder is never
 // kept out by the installer's own look.

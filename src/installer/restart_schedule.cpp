@@ -59,7 +59,7 @@ std::wstring Joined(const RenameList& list) {
 std::optional<Failure> NtFolder(const std::wstring& folder, std::wstring& nt_folder) {
   const size_t skip = folder.compare(0, 4, kExtendedPrefix) == 0 ? 4 : 0;
   if (folder.size() < skip + 3 || folder[skip + 1] != L':' || folder[skip + 2] != L'\\')
-    return Failure{DisplayPath(folder) + L" is not on a local drive", 0};
+    return Finding(DisplayPath(folder) + L" is not on a local drive");
   nt_folder = kNtPrefix + folder.substr(skip);
   return std::nullopt;
 }
@@ -130,7 +130,7 @@ std::optional<Failure> ScheduleRenames(const RegistryValue& value, const BootRen
   // A folder that cannot be reached at boot can have nothing scheduled, and nothing to take out.
   if (auto failure = NtFolder(renames.folder, nt_folder)) {
     if (renames.names.empty() && renames.removals.empty()) return std::nullopt;
-    failure->kind = FailureKind::kRefused;
+    failure->outcome = Outcome::kRefused;
     return failure;
   }
   const RenameList ours = EntriesOf(nt_folder, renames);
@@ -150,11 +150,11 @@ std::optional<Failure> ScheduleRenames(const RegistryValue& value, const BootRen
     if (status == ERROR_SUCCESS) status = WriteList(key.get(), value.name, kept);
   }
   if (status == ERROR_SUCCESS) return std::nullopt;
-  if (ours.empty()) return Failure{kListFailure, static_cast<DWORD>(status)};
+  if (ours.empty()) return SystemFailure(kListFailure, static_cast<DWORD>(status));
   // No Session Manager key: this system keeps no list that a run may schedule in.
   if (status == ERROR_FILE_NOT_FOUND)
-    return Failure{kScheduleFailure, static_cast<DWORD>(status), FailureKind::kRefused};
-  return Failure{kScheduleFailure, static_cast<DWORD>(status)};
+    return Failure{kScheduleFailure, static_cast<DWORD>(status), Outcome::kRefused};
+  return SystemFailure(kScheduleFailure, static_cast<DWORD>(status));
 }
 
 std::optional<Failure> TakeBack(const RegistryValue& value, const std::wstring& folder,
@@ -172,7 +172,7 @@ std::optional<Failure> CountScheduled(const RegistryValue& value, const BootRena
   RenameList list;
   const LONG status = ReadList(value, key, list);
   if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
-    return Failure{kListFailure, static_cast<DWORD>(status)};
+    return SystemFailure(kListFailure, static_cast<DWORD>(status));
   for (const BootRename& entry : list) {
     for (const BootRename& mine : ours) {
       if (SameText(entry.from, mine.from) && SameText(entry.to, mine.to)) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/win32.h"
+#include "installer/failure.h"
 
 // HKLM\SYSTEM\CurrentControlSet\Control\Session Manager, value PendingFileRenameOperations.
 RegistryValue PendingRenames();
@@ -33,7 +34,7 @@ struct BootRenames {
 // as it was. A list that this does not change is only read: a user who may not change it (it
 // belongs to administrators) is refused only where it has to change, and then nothing changes.
 // Where the system refuses the change to this run (the list belongs to administrators, there is
-// none to schedule in, the folder cannot be reached at boot), the failure is of kind kRefused.
+// none to schedule in, the folder cannot be reached at boot), the failure is kRefused.
 std::optional<Failure> ScheduleRenames(const RegistryValue& value, const BootRenames& renames,
                                        const std::vector<std::wstring>& own);
 

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "host/win32.h"
+#include "installer/failure.h"
 
 // XXH3-64 with seed 0: the value `xxhsum -H3` prints for the same bytes, which is how the build
 // records it. Guards against accidental damage (a bad download, a failing disk), not tampering.

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "host/win32.h"
+#include "installer/failure.h"
 
 // A payload's bytes where the loaded image holds them; never copied.
 struct Payload {
