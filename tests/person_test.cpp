@@ -332,9 +332,9 @@ TEST(PersonTest, CreatedFilesMustLandInTheFolder) {
   EXPECT_NE(failure->what.find(L"was moved or replaced"), std::wstring::npos);
   EXPECT_FALSE(file);
   FolderLock lock;
-  const std::optional<NotLocked> not_locked = lock.Acquire(folder, 0);
+  const std::optional<Failure> not_locked = lock.Acquire(folder, 0);
   ASSERT_TRUE(not_locked);
-  EXPECT_NE(not_locked->failure.what.find(dir.path()), std::wstring::npos);
+  EXPECT_NE(not_locked->what.find(dir.path()), std::wstring::npos);
   EXPECT_TRUE(Snapshot(dir.path()).empty());
 }
 

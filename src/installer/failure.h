@@ -25,6 +25,9 @@ struct Failure {
   std::wstring what;           // e.g. L"could not replace C:\\Orvex\\IRIS_OCR\\resources\\eng.ilex"
   DWORD code = ERROR_SUCCESS;  // none: the installer's own finding, with no system message
   Outcome outcome = Outcome::kFailed;
+  // The file the next step names, set only by the room that knows it is one a person can act
+  // on: for kInUse and kScheduled the file another program holds, for kRefused a read-only one.
+  std::wstring file = {};
 };
 
 // The installer's own finding `what`, with no code.

@@ -27,7 +27,7 @@ void FolderLock::Release() {
   file_.reset();
 }
 
-std::optional<NotLocked> FolderLock::Acquire(const ResourceFolder& folder, DWORD wait_ms) {
+std::optional<Failure> FolderLock::Acquire(const ResourceFolder& folder, DWORD wait_ms) {
   path_ = folder.path + kLockFileName;
   const ULONGLONG start = GetTickCount64();
   int vanished = 0;
@@ -38,8 +38,7 @@ std::optional<NotLocked> FolderLock::Acquire(const ResourceFolder& folder, DWORD
     file_.reset(OpenLockFile(path_, CREATE_NEW));
     SystemError error = LastSystemError();
     if (file_) {
-      if (auto failure = CheckCreatedInFolder(folder, kLockFileName, file_))
-        return NotLocked{std::move(*failure)};
+      if (auto failure = CheckCreatedInFolder(folder, kLockFileName, file_)) return failure;
       break;
     }
     if (error.code == ERROR_FILE_EXISTS) {
@@ -48,8 +47,9 @@ std::optional<NotLocked> FolderLock::Acquire(const ResourceFolder& folder, DWORD
       // Taken, yet not there to open: once is another run removing it, every time is a link
       // that leads nowhere.
       if (error.code == ERROR_FILE_NOT_FOUND && ++vanished == kVanishedTries)
-        return NotLocked{Finding(path_ + L" is taken by something that cannot be opened, such as a "
-                                         L"broken link; remove it")};
+        return Finding(path_ +
+                       L" is taken by something that cannot be opened, such as a "
+                       L"broken link; remove it");
       // A file with another name (a hard link planted here) is not this folder's alone: the
       // record would be written into a file elsewhere. Its name here goes, and a new file is
       // made; the file itself is never written.
@@ -57,8 +57,9 @@ std::optional<NotLocked> FolderLock::Acquire(const ResourceFolder& folder, DWORD
         const bool removed = DeleteThroughHandle(file_.get(), false);
         file_.reset();
         if (!removed || ++relinked == kVanishedTries)
-          return NotLocked{Finding(path_ + L" has another name outside the folder (a hard link) "
-                                           L"and could not be removed; remove it")};
+          return Finding(path_ +
+                         L" has another name outside the folder (a hard link) "
+                         L"and could not be removed; remove it");
         continue;
       }
     }
@@ -66,13 +67,11 @@ std::optional<NotLocked> FolderLock::Acquire(const ResourceFolder& folder, DWORD
     // Held by another run, or by another program for a moment, or being removed by the run
     // before: worth waiting for. Anything else, a lack of rights above all, is final at once.
     if (error.code != ERROR_FILE_NOT_FOUND && OutcomeOfError(error) != Outcome::kInUse)
-      return NotLocked{
-          SystemFailure(L"could not lock the resource folder with " + path_, error.code)};
+      return SystemFailure(L"could not lock the resource folder with " + path_, error.code);
     if (GetTickCount64() - start >= wait_ms) {
-      return NotLocked{Finding(L"another installation is in progress in " + folder.path +
-                                   L" and did not finish within " + DecimalText(wait_ms / 1000) +
-                                   L" seconds",
-                               Outcome::kBusy)};
+      return Finding(L"another installation is in progress in " + folder.path +
+                         L" and did not finish within " + DecimalText(wait_ms / 1000) + L" seconds",
+                     Outcome::kBusy);
     }
     Sleep(kRetryMilliseconds);
   }
@@ -83,7 +82,7 @@ std::optional<NotLocked> FolderLock::Acquire(const ResourceFolder& folder, DWORD
   std::optional<Failure> failure = ClassifyEntry(folder, kLockFileName, entry);
   if (!failure && entry.kind != EntryKind::kFile)
     failure = Finding(path_ + L" " + KindText(entry.kind) + L"; remove it");
-  if (failure) return NotLocked{std::move(*failure)};
+  if (failure) return failure;
   file_ = std::move(entry.handle);
   return std::nullopt;
 }

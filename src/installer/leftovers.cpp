@@ -95,11 +95,10 @@ std::optional<Failure> OwnEntries(const ResourceFolder& folder, const PayloadTab
 // the folder says so; a folder that cannot be listed has each name tried.
 void RemoveLeftovers(const ResourceFolder& folder, HolderWait& wait, const PayloadTable& table,
                      Leftovers& leftovers) {
-  std::vector<std::wstring> present;
-  if (!OwnEntries(folder, table, false, present)) {
-    for (const std::wstring& name : leftovers.NotWarnedOf(present))
-      leftovers.Remove(folder, wait, name);
-    return;
-  }
-  for (const std::wstring& name : WorkingNames(table)) leftovers.Remove(folder, wait, name);
+  std::vector<std::wstring> names;
+  if (auto failure = OwnEntries(folder, table, false, names))
+    names = WorkingNames(table);
+  else
+    names = leftovers.NotWarnedOf(names);
+  for (const std::wstring& name : names) leftovers.Remove(folder, wait, name);
 }

@@ -54,8 +54,9 @@ class Leftovers {
 
 // The run's own names (the working files of `table`'s targets, and the lock file with
 // `with_lock`) that one look at the folder finds there.
-std::optional<Failure> OwnEntries(const ResourceFolder& folder, const PayloadTable& table,
-                                  bool with_lock, std::vector<std::wstring>& present);
+[[nodiscard]] std::optional<Failure> OwnEntries(const ResourceFolder& folder,
+                                                const PayloadTable& table, bool with_lock,
+                                                std::vector<std::wstring>& present);
 
 // Removes the working files of `table`'s targets that no run is using any more: of a finished
 // run, or of one stopped before it began replacing. Call it holding the lock.

@@ -45,7 +45,9 @@ RunOutcome ReportRun(InstallReport report, const std::wstring& directory, const 
   const auto print = [&](const std::wstring& message) {
     PrintLine(STD_ERROR_HANDLE, AsShown(message, directory, shown));
   };
-  RunOutcome outcome{report.outcome, DisplayPath(report.held_file), {}};
+  // The file the run's cause names: the one in use, or the read-only target.
+  const std::wstring file = report.problems.empty() ? L"" : report.problems.front().file;
+  RunOutcome outcome{report.outcome, FoundInUse(report.outcome) ? DisplayPath(file) : L"", {}};
   // Who holds the file in use, where Windows can tell: named in the line that says it is in
   // use, the first.
   if (FoundInUse(report.outcome) && !outcome.held_file.empty()) {
@@ -69,7 +71,7 @@ RunOutcome ReportRun(InstallReport report, const std::wstring& directory, const 
   circumstances.holders = outcome.holders.named;
   circumstances.bytes = report.bytes_needed;
   circumstances.place = report.outcome == Outcome::kDiskFull ? DriveOf(directory) : directory;
-  circumstances.read_only_file = std::move(report.read_only_file);
+  if (report.outcome == Outcome::kRefused) circumstances.read_only_file = file;
   circumstances.elevated = report.outcome == Outcome::kRefused && IsElevated(GetCurrentProcess());
   const std::wstring next = NextStep(language, report.outcome, circumstances);
   if (!next.empty()) print(next);

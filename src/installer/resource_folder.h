@@ -23,7 +23,8 @@ struct ResourceFolder {
 
 // Opens `path` (ending in a backslash) as the resource folder. Fails when it is missing or is
 // not a folder; nothing is created.
-std::optional<Failure> OpenResourceFolder(const std::wstring& path, ResourceFolder& folder);
+[[nodiscard]] std::optional<Failure> OpenResourceFolder(const std::wstring& path,
+                                                        ResourceFolder& folder);
 
 // Where the open `handle` leads, as the system resolves it; empty when it cannot say.
 std::wstring FinalPath(HANDLE handle);
@@ -33,5 +34,6 @@ bool SameName(const std::wstring& a, const std::wstring& b);
 
 // The names of the folder's entries that match the wildcard `pattern`; a failure when the folder
 // cannot be listed.
-std::optional<Failure> ListEntries(const ResourceFolder& folder, const wchar_t* pattern,
-                                   std::vector<std::wstring>& names);
+[[nodiscard]] std::optional<Failure> ListEntries(const ResourceFolder& folder,
+                                                 const wchar_t* pattern,
+                                                 std::vector<std::wstring>& names);

@@ -1,8 +1,10 @@
 #include "installer/restart_schedule.h"
 
 #include <tuple>
+#include <utility>
 
 #include "installer/long_paths.h"
+#include "installer/working_names.h"
 
 namespace {
 
@@ -122,6 +124,11 @@ bool SourceIsOneOf(const BootRename& entry, const std::wstring& nt_folder,
 RegistryValue PendingRenames() {
   return {HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
           L"PendingFileRenameOperations"};
+}
+
+BootRenames BootRenamesOf(const std::wstring& folder, std::vector<std::wstring> names,
+                          std::vector<std::wstring> removals) {
+  return {folder, std::move(names), kStagedSuffix, std::move(removals)};
 }
 
 std::optional<Failure> ScheduleRenames(const RegistryValue& value, const BootRenames& renames,

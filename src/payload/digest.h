@@ -17,5 +17,6 @@ std::uint64_t PayloadDigest(const void* bytes, std::size_t size);
 // Whether the open `file` (read from its start) holds exactly `size` bytes whose digest is
 // `digest`: sizes first, then the bytes. Comparing digests rather than bytes leaves the
 // payload's pages of the image untouched, which is most of what a repeat run costs.
-std::optional<Failure> FileHasDigest(HANDLE file, const std::wstring& path, std::uint64_t size,
-                                     std::uint64_t digest, bool& same);
+[[nodiscard]] std::optional<Failure> FileHasDigest(HANDLE file, const std::wstring& path,
+                                                   std::uint64_t size, std::uint64_t digest,
+                                                   bool& same);

@@ -1,0 +1,65 @@
+// Which targets a run changes, and the working files each change uses: planned once per run,
+// after what an earlier run was replacing is undone, and given as a value to what comes after
+// (weighing an earlier run's schedule, the checks, staging, the replacement).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "installer/catalogue.h"
+#include "installer/failure.h"
+#include "installer/folder_entries.h"
+#include "installer/holder_wait.h"
+#include "installer/resource_folder.h"
+#include "payload/writer.h"
+
+// A target that has to be written, and its working files (names within the folder).
+struct Change {
+  std::wstring target;
+  std::wstring staged;  // the new file, written beside the target
+  std::wstring backup;  // where the target moves aside to
+  std::wstring absent;  // marks, where there was no target, that there was none
+  Payload payload;
+  std::uint64_t digest = 0;  // what the build recorded for the payload
+  bool target_exists = false;
+  Entry opened;  // the target, opened to be moved aside
+
+  // The name the target makes way under: its backup, or the mark that there was none.
+  const std::wstring& Aside() const { return target_exists ? backup : absent; }
+};
+
+// The target `name` and the names of its working files.
+Change ChangeFor(const std::wstring& name);
+
+// What a run changes: the targets that differ from their payloads, in the table's order.
+struct Plan {
+  std::vector<Change> changes;
+  // A file another program keeps that the changes have to wait for, where the checks or the
+  // opening of the targets found one: then the whole set is replaced at the next restart.
+  std::optional<Failure> in_use;
+
+  std::vector<std::wstring> Targets() const;
+  // What the files the run writes take, in bytes.
+  std::uint64_t Bytes() const;
+};
+
+// Plans the changes of `table`, whose payloads `module` carries, in `folder`. A target that
+// already holds its payload is left alone; one that another program keeps from being read at
+// all has to be written. A target that is not a plain file fails; a read-only one is refused,
+// naming it (kRefused, with the file).
+[[nodiscard]] std::optional<Failure> PlanChanges(const ResourceFolder& folder, HolderWait& wait,
+                                                 const PayloadTable& table, HMODULE module,
+                                                 Plan& plan);
+
+// Opens every target of `plan` that is to be moved aside, before any is moved. The first that
+// could not be opened is the failure, naming its file where another program holds it; then none
+// stays open.
+[[nodiscard]] std::optional<Failure> OpenTargets(const ResourceFolder& folder, HolderWait& wait,
+                                                 Plan& plan);
+
+// Closes the targets OpenTargets opened.
+void CloseTargets(Plan& plan);
