@@ -77,10 +77,14 @@ std::optional<Failure> RemoveEntry(const ResourceFolder& folder, HolderWait& wai
   std::optional<Failure> failure = wait.Retry(
       L"could not remove " + path,
       [&] { return DeleteThroughHandle(entry.handle.get(), read_only); }, outcome_of);
-  if (failure && read_only && failure->outcome != Outcome::kInUse)
-    return Finding(
-        path + L" is read-only and has another name outside the folder; it was left alone",
-        Outcome::kFailed);
+  // Left alone for the attribute: refused, as a read-only target is, and named for the person.
+  if (failure && read_only && failure->outcome != Outcome::kInUse) {
+    Failure read_only_file =
+        Finding(path + L" is read-only and has another name outside the folder; it was left alone",
+                Outcome::kRefused);
+    read_only_file.file = path;
+    return read_only_file;
+  }
   return failure;
 }
 

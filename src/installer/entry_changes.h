@@ -24,7 +24,9 @@
 // links as themselves (the read-only attribute of either cleared first, unless it has another
 // name elsewhere). Anything else is left alone and is a failure; so is a link the system
 // would only follow. A file that another program keeps open or mapped past the wait is a
-// failure of kInUse.
+// failure of kInUse; a read-only one with another name outside the folder, whose attribute is
+// never cleared, is refused as a read-only target is (kRefused, naming the file) where the
+// system cannot remove the name without clearing it.
 [[nodiscard]] std::optional<Failure> RemoveEntry(const ResourceFolder& folder, HolderWait& wait,
                                                  const std::wstring& name);
 

@@ -158,11 +158,11 @@ std::optional<Failure> Run::CheckWorkingNames(Plan& plan) {
         if (failure) return failure;
         return Finding(path + L" is in the way of replacing " + folder.path + change.target);
       }
-      // With the system's own code where it gave one, opening it or removing it; a removal it
-      // accepted says nothing.
+      // With the system's own code where opening it now gave one; what an earlier removal of it
+      // said is that removal's own warning.
       Failure held{L"could not replace " + folder.path + change.target + L": " + path +
                        L" is still held by another program",
-                   failure ? failure->code : leftovers_.CodeOf(*name), Outcome::kInUse, path};
+                   failure ? failure->code : ERROR_SUCCESS, Outcome::kInUse, path};
       if (name == &change.staged) return held;
       leftovers_.Hold(*name);
       if (!plan.in_use) plan.in_use = std::move(held);

@@ -45,15 +45,6 @@ bool Leftovers::Held(const std::wstring& name) const {
   return false;
 }
 
-DWORD Leftovers::CodeOf(const std::wstring& name) const {
-  for (const Leftover& leftover : leftovers_) {
-    if (leftover.warning && leftover.warning->code != ERROR_SUCCESS &&
-        SameName(leftover.name, name))
-      return leftover.warning->code;
-  }
-  return ERROR_SUCCESS;
-}
-
 std::vector<std::wstring> Leftovers::NotWarnedOf(const std::vector<std::wstring>& names) const {
   std::vector<std::wstring> unnamed;
   for (const std::wstring& name : names) {

@@ -29,8 +29,6 @@ class Leftovers {
   // Whether a warning already names `name`.
   bool Warned(const std::wstring& name) const;
   bool Held(const std::wstring& name) const;
-  // The system's code in the warning that names `name`; none where no warning has one.
-  DWORD CodeOf(const std::wstring& name) const;
   // Those of `names` that no warning names yet.
   std::vector<std::wstring> NotWarnedOf(const std::vector<std::wstring>& names) const;
   // The names held, in the order they were found held.

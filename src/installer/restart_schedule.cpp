@@ -11,6 +11,8 @@ namespace {
 constexpr wchar_t kNtPrefix[] = L"\\??\\";
 constexpr wchar_t kScheduleFailure[] = L"could not schedule the renames for the next restart";
 constexpr wchar_t kListFailure[] = L"could not read or change the renames for the next restart";
+// What the installer finds in a list it cannot split safely, and so never rewrites.
+constexpr wchar_t kUnreadable[] = L": a file in the list has nothing after it";
 
 // One entry of the list: a file, and what it becomes at the restart: "!" and a path, replacing
 // whatever has that name then; empty, the file is deleted.
@@ -32,20 +34,20 @@ bool SameText(const std::wstring& a, const std::wstring& b) {
 
 // The value holds strings each ended by a NUL, a source and what it becomes in turn, the last
 // followed by one more NUL. The empty strings make it no REG_MULTI_SZ as the registry functions
-// read one, so it is split here.
-LONG Parse(const std::wstring& data, RenameList& list) {
+// read one, so it is split here. False where a source has nothing after it: not a list this
+// program can safely rewrite.
+bool Parse(const std::wstring& data, RenameList& list) {
   list.clear();
   for (size_t at = 0; at < data.size() && data[at] != L'\0';) {
     const size_t from_end = data.find(L'\0', at);
     const size_t to_end =
         from_end == std::wstring::npos ? from_end : data.find(L'\0', from_end + 1);
-    // A source with nothing after it is not a list this program can safely rewrite.
-    if (to_end == std::wstring::npos) return ERROR_INVALID_DATA;
+    if (to_end == std::wstring::npos) return false;
     list.push_back(
         {data.substr(at, from_end - at), data.substr(from_end + 1, to_end - from_end - 1)});
     at = to_end + 1;
   }
-  return ERROR_SUCCESS;
+  return true;
 }
 
 // The list as the value holds it, but for the NUL after the last string.
@@ -75,12 +77,15 @@ RenameList EntriesOf(const std::wstring& nt_folder, const BootRenames& renames) 
   return entries;
 }
 
-// Opens the value's key to read and reads the list; none where the value is not there.
-LONG ReadList(const RegistryValue& value, UniqueHkey& key, RenameList& list) {
+// Opens the value's key to read and reads the list; none where the value is not there. A failure
+// is said as `attempt`: with the system's code (ERROR_FILE_NOT_FOUND where there is no key), or
+// where the list cannot be split, as the installer's own finding.
+std::optional<Failure> ReadList(const RegistryValue& value, const std::wstring& attempt,
+                                UniqueHkey& key, RenameList& list) {
   list.clear();
   LONG status =
       RegOpenKeyExW(value.root, value.key, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put());
-  if (status != ERROR_SUCCESS) return status;
+  if (status != ERROR_SUCCESS) return SystemFailure(attempt, static_cast<DWORD>(status));
   std::wstring data(512, L'\0');
   DWORD bytes = 0;
   do {
@@ -89,10 +94,11 @@ LONG ReadList(const RegistryValue& value, UniqueHkey& key, RenameList& list) {
                               reinterpret_cast<BYTE*>(data.data()), &bytes);
     if (status == ERROR_MORE_DATA) data.resize(bytes / sizeof(wchar_t) + 1);
   } while (status == ERROR_MORE_DATA);
-  if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
-  if (status != ERROR_SUCCESS) return status;
+  if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
+  if (status != ERROR_SUCCESS) return SystemFailure(attempt, static_cast<DWORD>(status));
   data.resize(bytes / sizeof(wchar_t));
-  return Parse(data, list);
+  if (!Parse(data, list)) return Finding(attempt + kUnreadable);
+  return std::nullopt;
 }
 
 LONG WriteList(HKEY key, const wchar_t* name, const RenameList& list) {
@@ -141,27 +147,29 @@ std::optional<Failure> ScheduleRenames(const RegistryValue& value, const BootRen
     return failure;
   }
   const RenameList ours = EntriesOf(nt_folder, renames);
+  const std::wstring attempt = ours.empty() ? kListFailure : kScheduleFailure;
   UniqueHkey key;
   RenameList list;
-  LONG status = ReadList(value, key, list);
+  std::optional<Failure> failure = ReadList(value, attempt, key, list);
   // Without the key there is nothing to take out, and nowhere to schedule.
-  if (status == ERROR_FILE_NOT_FOUND && ours.empty()) return std::nullopt;
-  RenameList kept;
-  for (const BootRename& entry : list) {
-    if (!SourceIsOneOf(entry, nt_folder, own)) kept.push_back(entry);
-  }
-  kept.insert(kept.end(), ours.begin(), ours.end());
-  // Opened to be changed only where it changes.
-  if (status == ERROR_SUCCESS && kept != list) {
-    status = RegOpenKeyExW(value.root, value.key, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, key.put());
+  if (failure && failure->code == ERROR_FILE_NOT_FOUND && ours.empty()) return std::nullopt;
+  if (!failure) {
+    RenameList kept;
+    for (const BootRename& entry : list) {
+      if (!SourceIsOneOf(entry, nt_folder, own)) kept.push_back(entry);
+    }
+    kept.insert(kept.end(), ours.begin(), ours.end());
+    if (kept == list) return std::nullopt;
+    // Opened to be changed only where it changes.
+    LONG status =
+        RegOpenKeyExW(value.root, value.key, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, key.put());
     if (status == ERROR_SUCCESS) status = WriteList(key.get(), value.name, kept);
+    if (status == ERROR_SUCCESS) return std::nullopt;
+    failure = SystemFailure(attempt, static_cast<DWORD>(status));
   }
-  if (status == ERROR_SUCCESS) return std::nullopt;
-  if (ours.empty()) return SystemFailure(kListFailure, static_cast<DWORD>(status));
   // No Session Manager key: this system keeps no list that a run may schedule in.
-  if (status == ERROR_FILE_NOT_FOUND)
-    return Failure{kScheduleFailure, static_cast<DWORD>(status), Outcome::kRefused};
-  return SystemFailure(kScheduleFailure, static_cast<DWORD>(status));
+  if (!ours.empty() && failure->code == ERROR_FILE_NOT_FOUND) failure->outcome = Outcome::kRefused;
+  return failure;
 }
 
 std::optional<Failure> TakeBack(const RegistryValue& value, const std::wstring& folder,
@@ -177,9 +185,9 @@ std::optional<Failure> CountScheduled(const RegistryValue& value, const BootRena
   const RenameList ours = EntriesOf(nt_folder, renames);
   UniqueHkey key;
   RenameList list;
-  const LONG status = ReadList(value, key, list);
-  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
-    return SystemFailure(kListFailure, static_cast<DWORD>(status));
+  if (auto failure = ReadList(value, kListFailure, key, list)) {
+    if (failure->code != ERROR_FILE_NOT_FOUND) return failure;
+  }
   for (const BootRename& entry : list) {
     for (const BootRename& mine : ours) {
       if (SameText(entry.from, mine.from) && SameText(entry.to, mine.to)) {
