@@ -18,8 +18,8 @@ const RegistryValue kRefusedRestartRenames{HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvex
 
 class InstallTest : public ::testing::Test {
  protected:
-  InstallReport Install(const PayloadTable& table = BuildPayloadTable()) {
-    return InstallPayloads(dir_.path(), table, GetModuleHandleW(nullptr), settings_);
+  InstallReport Install(const Catalogue& catalogue = BuildCatalogue()) {
+    return InstallPayloads(dir_.path(), catalogue, GetModuleHandleW(nullptr), settings_);
   }
   void Put(const std::wstring& name, const std::string& bytes) {
     WriteBytes(dir_.path() + name, bytes);
@@ -87,7 +87,7 @@ TEST_F(InstallTest, ExistingFilesAreReplacedAndOthersLeftAlone) {
 TEST_F(InstallTest, MissingFolderIsReportedAndNotCreated) {
   const std::wstring missing = dir_.path() + L"absent\\";
   const InstallReport result =
-      InstallPayloads(missing, BuildPayloadTable(), GetModuleHandleW(nullptr));
+      InstallPayloads(missing, BuildCatalogue(), GetModuleHandleW(nullptr));
   EXPECT_EQ(result.outcome, Outcome::kFailed);
   ASSERT_EQ(result.problems.size(), 1u);
   EXPECT_NE(result.problems[0].what.find(missing), std::wstring::npos);
@@ -118,10 +118,10 @@ TEST_F(InstallTest, FileKeptInUseWithoutARestartToWaitForLeavesTheFolderAsItWas)
 TEST_F(InstallTest, PayloadMissingFromTheImageIsAFailure) {
   Put(L"eng.ilex", "old lexicon");
   const FolderContents before = Contents();
-  PayloadTable table = BuildPayloadTable();
-  table.push_back({109, L"extra.dic"});
+  Catalogue catalogue = BuildCatalogue();
+  catalogue.push_back({109, L"extra.dic"});
 
-  const InstallReport result = Install(table);
+  const InstallReport result = Install(catalogue);
   EXPECT_EQ(result.outcome, Outcome::kFailed);
   ASSERT_EQ(result.problems.size(), 1u);
   EXPECT_EQ(result.problems[0].code, static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
@@ -180,10 +180,10 @@ TEST_F(InstallTest, TwoRunsAtOnceTheSecondGivesUpWithStatusSix) {
   const FolderContents before = Contents();
   UniqueHandle held = Hold(L"eng.ilex");
   InstallSettings patient = settings_;
-  patient.holder_wait_ms = 1'000;
+  patient.patience_ms = 1'000;
   InstallReport first;
   std::thread first_run([&] {
-    first = InstallPayloads(dir_.path(), BuildPayloadTable(), GetModuleHandleW(nullptr), patient);
+    first = InstallPayloads(dir_.path(), BuildCatalogue(), GetModuleHandleW(nullptr), patient);
   });
   while (!fs::exists(dir_.path() + kLockFileName)) Sleep(10);
   settings_.lock_wait_ms = 300;
@@ -308,14 +308,14 @@ TEST_F(InstallTest, AFullDiskWhileSchedulingTheRestartIsAFullDisk) {
   const FolderContents before = Snapshot(folder);
   // One page left: enough for the one small file staged, none for the record of the schedule.
   WriteBytes(folder + L"filler", std::string(free.QuadPart - 4096, 'x'));
-  PayloadTable table;  // schparam.dic alone, which the fixture holds an older copy of
-  for (const PayloadEntry& entry : BuildPayloadTable())
-    if (entry.file_name == L"schparam.dic") table.push_back(entry);
+  Catalogue catalogue;  // schparam.dic alone, which the fixture holds an older copy of
+  for (const PayloadEntry& entry : BuildCatalogue())
+    if (entry.file_name == L"schparam.dic") catalogue.push_back(entry);
   InstallReport result;
   {
     UniqueHandle held(CreateFileW((folder + L"schparam.dic").c_str(), GENERIC_READ, 0, nullptr,
                                   OPEN_EXISTING, 0, nullptr));
-    result = InstallPayloads(folder, table, GetModuleHandleW(nullptr), settings_);
+    result = InstallPayloads(folder, catalogue, GetModuleHandleW(nullptr), settings_);
   }
   fs::remove(folder + L"filler");
   EXPECT_EQ(result.outcome, Outcome::kDiskFull);
@@ -337,10 +337,11 @@ TEST_F(InstallTest, AShortWriteOnAFullDiskIsAFullDisk) {
   const FolderContents before = Snapshot(folder);
   GetDiskFreeSpaceExW(folder.c_str(), &free, nullptr, nullptr);
   WriteBytes(folder + L"filler", std::string(free.QuadPart - (64 << 10), 'x'));
-  PayloadTable table;  // schlang.dic alone, more than the space left
-  for (const PayloadEntry& entry : BuildPayloadTable())
-    if (entry.file_name == L"schlang.dic") table.push_back(entry);
-  const InstallReport result = InstallPayloads(folder, table, GetModuleHandleW(nullptr), settings_);
+  Catalogue catalogue;  // schlang.dic alone, more than the space left
+  for (const PayloadEntry& entry : BuildCatalogue())
+    if (entry.file_name == L"schlang.dic") catalogue.push_back(entry);
+  const InstallReport result =
+      InstallPayloads(folder, catalogue, GetModuleHandleW(nullptr), settings_);
   fs::remove(folder + L"filler");
   EXPECT_EQ(ExitCodeOf(result.outcome), 5);
   EXPECT_EQ(Snapshot(folder), before);
@@ -386,7 +387,7 @@ class InterruptedRunTest : public InstallTest {
   // schedules the replacement for the next restart.
   void PutRecord(const std::wstring& first_line = L"") {
     std::wstring record = first_line;
-    for (const PayloadEntry& entry : BuildPayloadTable()) record += entry.file_name + L"\n";
+    for (const PayloadEntry& entry : BuildCatalogue()) record += entry.file_name + L"\n";
     Put(kLockFileName,
         std::string(reinterpret_cast<const char*>(record.data()), record.size() * sizeof(wchar_t)));
   }
@@ -452,7 +453,7 @@ TEST_F(InterruptedRunTest, ARecordNamingOtherFilesTouchesNothingButTheTargets) {
 
 TEST_F(InterruptedRunTest, StoppedBeforeItsRestartWasScheduledIsCleared) {
   PutRecord(L"<next restart>\n");
-  for (const PayloadEntry& entry : BuildPayloadTable())
+  for (const PayloadEntry& entry : BuildCatalogue())
     PutNew(entry.file_name, entry.file_name + L".orvex-new");
   EXPECT_EQ(ResolveThenFail(), before_);
 }
@@ -463,7 +464,7 @@ TEST_F(InterruptedRunTest, StoppedWhileCleaningUpIsFinished) {
   fs::rename(dir_.path() + L"schpp.dic", dir_.path() + L"schpp.dic.orvex-old");
   Put(L"latin.ocr.orvex-none", "");
   Put(kLockFileName, "");
-  for (const PayloadEntry& entry : BuildPayloadTable()) PutNew(entry.file_name, entry.file_name);
+  for (const PayloadEntry& entry : BuildCatalogue()) PutNew(entry.file_name, entry.file_name);
   FolderContents finished = ExpectedPayloads();
   finished[L"notes.txt"] = "mine";
   EXPECT_EQ(ResolveThenFail(), finished);
@@ -494,7 +495,7 @@ class RestartTest : public ::testing::Test {
     return TestPath("WINEPREFIX") + L"\\drive_c" + host_.path().substr(2);
   }
   InstallReport Install() {
-    return InstallPayloads(Shown(), BuildPayloadTable(), GetModuleHandleW(nullptr), settings_);
+    return InstallPayloads(Shown(), BuildCatalogue(), GetModuleHandleW(nullptr), settings_);
   }
   static std::wstring ScheduledRenames() {
     return RegistryData(HKEY_LOCAL_MACHINE, PendingRenames().key, PendingRenames().name);
@@ -554,7 +555,7 @@ class RestartTest : public ::testing::Test {
 // scheduled (of old copies that were held, say) must not take away the new set.
 TEST_F(RestartTest, AFileKeptInUseIsReplacedWithTheRestAtTheNextRestart) {
   std::wstring removals;
-  for (const std::wstring& name : WorkingNames(BuildPayloadTable()))
+  for (const std::wstring& name : WorkingNames(BuildCatalogue()))
     removals += L"\\??\\" + Resources() + name + L'\0' + L'\0';
   ScheduleRemovals(removals);
   const FolderContents waiting = RunWhileTheHostRuns();

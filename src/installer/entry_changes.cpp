@@ -11,10 +11,10 @@ constexpr DWORD kDispositionIgnoreReadOnly = 0x10;
 
 }  // namespace
 
-std::optional<Failure> CreateEntry(const ResourceFolder& folder, HolderWait& wait,
+std::optional<Failure> CreateEntry(const ResourceFolder& folder, Patience& patience,
                                    const std::wstring& name, DWORD access, UniqueHandle& file) {
   const std::wstring path = folder.path + name;
-  if (auto failure = wait.Retry(L"could not create " + path, [&] {
+  if (auto failure = patience.Retry(L"could not create " + path, [&] {
         file.reset(CreateFileW(path.c_str(), access | DELETE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
         return static_cast<bool>(file);
@@ -43,12 +43,12 @@ bool DeleteThroughHandle(HANDLE file, bool ignore_read_only) {
          FALSE;
 }
 
-std::optional<Failure> RemoveEntry(const ResourceFolder& folder, HolderWait& wait,
+std::optional<Failure> RemoveEntry(const ResourceFolder& folder, Patience& patience,
                                    const std::wstring& name) {
   const std::wstring path = folder.path + name;
   Entry entry;
   // Passed up whole, said as the removal it was for.
-  if (auto failure = InspectEntry(folder, wait, name, DELETE | FILE_WRITE_ATTRIBUTES, entry)) {
+  if (auto failure = InspectEntry(folder, patience, name, DELETE | FILE_WRITE_ATTRIBUTES, entry)) {
     failure->what = L"could not remove " + path;
     return failure;
   }
@@ -74,7 +74,7 @@ std::optional<Failure> RemoveEntry(const ResourceFolder& folder, HolderWait& wai
     return OutcomeOfError(error);
   };
   // Deleting through the checked handle removes exactly what was checked.
-  std::optional<Failure> failure = wait.Retry(
+  std::optional<Failure> failure = patience.Retry(
       L"could not remove " + path,
       [&] { return DeleteThroughHandle(entry.handle.get(), read_only); }, outcome_of);
   // Left alone for the attribute: refused, as a read-only target is, and named for the person.
@@ -88,11 +88,11 @@ std::optional<Failure> RemoveEntry(const ResourceFolder& folder, HolderWait& wai
   return failure;
 }
 
-std::optional<Failure> OpenToMove(const ResourceFolder& folder, HolderWait& wait,
+std::optional<Failure> OpenToMove(const ResourceFolder& folder, Patience& patience,
                                   const std::wstring& name, const std::wstring& attempt,
                                   Entry& entry) {
   // Passed up whole, said as the attempt it was for.
-  if (auto failure = InspectEntry(folder, wait, name, DELETE, entry)) {
+  if (auto failure = InspectEntry(folder, patience, name, DELETE, entry)) {
     failure->what = attempt;
     return failure;
   }
@@ -102,7 +102,7 @@ std::optional<Failure> OpenToMove(const ResourceFolder& folder, HolderWait& wait
   return std::nullopt;
 }
 
-std::optional<Failure> MoveOpened(const ResourceFolder& folder, HolderWait& wait, Entry& opened,
+std::optional<Failure> MoveOpened(const ResourceFolder& folder, Patience& patience, Entry& opened,
                                   const std::wstring& from, const std::wstring& to, DWORD flags) {
   const std::wstring source = folder.path + from;
   const std::wstring target = folder.path + to;
@@ -117,7 +117,7 @@ std::optional<Failure> MoveOpened(const ResourceFolder& folder, HolderWait& wait
     return outcome;
   };
   // The checked handle stays open (sharing deletion) until the name has moved.
-  std::optional<Failure> failure = wait.Retry(
+  std::optional<Failure> failure = patience.Retry(
       L"could not move " + source + L" to " + target,
       [&] {
         return MoveFileExW(source.c_str(), target.c_str(), flags | MOVEFILE_WRITE_THROUGH) != FALSE;
@@ -127,10 +127,10 @@ std::optional<Failure> MoveOpened(const ResourceFolder& folder, HolderWait& wait
   return failure;
 }
 
-std::optional<Failure> MoveEntry(const ResourceFolder& folder, HolderWait& wait,
+std::optional<Failure> MoveEntry(const ResourceFolder& folder, Patience& patience,
                                  const std::wstring& from, const std::wstring& to, DWORD flags) {
   Entry entry;
   const std::wstring attempt = L"could not move " + folder.path + from + L" to " + folder.path + to;
-  if (auto failure = OpenToMove(folder, wait, from, attempt, entry)) return failure;
-  return MoveOpened(folder, wait, entry, from, to, flags);
+  if (auto failure = OpenToMove(folder, patience, from, attempt, entry)) return failure;
+  return MoveOpened(folder, patience, entry, from, to, flags);
 }

@@ -11,12 +11,12 @@
 #include "host/win32.h"
 #include "installer/failure.h"
 #include "installer/folder_entries.h"
-#include "installer/holder_wait.h"
+#include "installer/patience.h"
 #include "installer/resource_folder.h"
 
 // Creates the file `name`, which must not exist, opened with `access` and no sharing, and checks
 // that it was created in the folder (CheckCreatedInFolder).
-[[nodiscard]] std::optional<Failure> CreateEntry(const ResourceFolder& folder, HolderWait& wait,
+[[nodiscard]] std::optional<Failure> CreateEntry(const ResourceFolder& folder, Patience& patience,
                                                  const std::wstring& name, DWORD access,
                                                  UniqueHandle& file);
 
@@ -27,25 +27,25 @@
 // failure of kInUse; a read-only one with another name outside the folder, whose attribute is
 // never cleared, is refused as a read-only target is (kRefused, naming the file) where the
 // system cannot remove the name without clearing it.
-[[nodiscard]] std::optional<Failure> RemoveEntry(const ResourceFolder& folder, HolderWait& wait,
+[[nodiscard]] std::optional<Failure> RemoveEntry(const ResourceFolder& folder, Patience& patience,
                                                  const std::wstring& name);
 
 // Opens the plain file `name` of the folder so that it can be moved. Absent, or anything but a
 // plain file, is a failure; where the system gave a reason, it is said as `attempt` ("could
 // not move ...").
-[[nodiscard]] std::optional<Failure> OpenToMove(const ResourceFolder& folder, HolderWait& wait,
+[[nodiscard]] std::optional<Failure> OpenToMove(const ResourceFolder& folder, Patience& patience,
                                                 const std::wstring& name,
                                                 const std::wstring& attempt, Entry& entry);
 
 // Renames `from`, opened by OpenToMove as `opened`, to `to` within the folder, written through,
 // and then closes `opened`. Replaces an existing `to` only with MOVEFILE_REPLACE_EXISTING in
 // `flags`.
-[[nodiscard]] std::optional<Failure> MoveOpened(const ResourceFolder& folder, HolderWait& wait,
+[[nodiscard]] std::optional<Failure> MoveOpened(const ResourceFolder& folder, Patience& patience,
                                                 Entry& opened, const std::wstring& from,
                                                 const std::wstring& to, DWORD flags);
 
 // OpenToMove, then MoveOpened.
-[[nodiscard]] std::optional<Failure> MoveEntry(const ResourceFolder& folder, HolderWait& wait,
+[[nodiscard]] std::optional<Failure> MoveEntry(const ResourceFolder& folder, Patience& patience,
                                                const std::wstring& from, const std::wstring& to,
                                                DWORD flags);
 

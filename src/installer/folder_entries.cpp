@@ -4,8 +4,8 @@ namespace {
 
 // Where the system allows opening a link as itself, the attributes say so. Elsewhere (Wine
 // follows a Unix symbolic link whatever is asked) the only sign is where the handle leads.
-EntryKind KindOf(const ResourceFolder& folder, const std::wstring& name, HANDLE handle,
-                 const FILE_ATTRIBUTE_TAG_INFO& tag) {
+EntryKind EntryKindOf(const ResourceFolder& folder, const std::wstring& name, HANDLE handle,
+                      const FILE_ATTRIBUTE_TAG_INFO& tag) {
   const EntryKind kind = KindOfAttributes(tag.FileAttributes, tag.ReparseTag);
   if (kind != EntryKind::kFile) return kind;
   if (GetFileType(handle) != FILE_TYPE_DISK) return EntryKind::kDevice;
@@ -41,11 +41,11 @@ std::wstring KindText(EntryKind kind) {
   }
 }
 
-std::optional<Failure> InspectEntry(const ResourceFolder& folder, HolderWait& wait,
+std::optional<Failure> InspectEntry(const ResourceFolder& folder, Patience& patience,
                                     const std::wstring& name, DWORD access, Entry& entry) {
   const std::wstring path = folder.path + name;
   entry = Entry{};
-  if (auto failure = wait.Retry(L"could not open " + path, [&] {
+  if (auto failure = patience.Retry(L"could not open " + path, [&] {
         entry.handle.reset(CreateFileW(
             path.c_str(), access | FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
             FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -64,7 +64,7 @@ std::optional<Failure> ClassifyEntry(const ResourceFolder& folder, const std::ws
   FILE_ATTRIBUTE_TAG_INFO tag{};
   if (!GetFileInformationByHandleEx(entry.handle.get(), FileAttributeTagInfo, &tag, sizeof tag))
     return SystemFailure(L"could not read the attributes of " + path, GetLastError());
-  entry.kind = KindOf(folder, name, entry.handle.get(), tag);
+  entry.kind = EntryKindOf(folder, name, entry.handle.get(), tag);
   entry.read_only = (tag.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
   entry.opened_as_link = (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
                          IsReparseTagNameSurrogate(tag.ReparseTag);

@@ -10,7 +10,7 @@
 
 #include "host/win32.h"
 #include "installer/failure.h"
-#include "installer/holder_wait.h"
+#include "installer/patience.h"
 #include "installer/resource_folder.h"
 
 enum class EntryKind {
@@ -49,7 +49,7 @@ struct Entry {
 // everything, without following a reparse point where the system allows that, waiting out
 // momentary holders, and says what it is. A name that cannot be opened for another reason is
 // a failure.
-[[nodiscard]] std::optional<Failure> InspectEntry(const ResourceFolder& folder, HolderWait& wait,
+[[nodiscard]] std::optional<Failure> InspectEntry(const ResourceFolder& folder, Patience& patience,
                                                   const std::wstring& name, DWORD access,
                                                   Entry& entry);
 

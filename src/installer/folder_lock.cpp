@@ -2,7 +2,7 @@
 
 #include "installer/entry_changes.h"
 #include "installer/folder_entries.h"
-#include "installer/holder_wait.h"
+#include "installer/patience.h"
 #include "installer/working_names.h"
 
 namespace {

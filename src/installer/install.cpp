@@ -20,17 +20,18 @@ namespace {
 
 // Moves each opened target of `plan` aside (or marks that there was none), then puts the staged
 // file in its place. The working names are free: leftovers were cleared before staging began.
-std::optional<Failure> ReplaceAll(const ResourceFolder& folder, HolderWait& wait, Plan& plan) {
+std::optional<Failure> ReplaceAll(const ResourceFolder& folder, Patience& patience, Plan& plan) {
   for (Change& change : plan.changes) {
     if (change.target_exists) {
-      if (auto failure = MoveOpened(folder, wait, change.opened, change.target, change.backup, 0))
+      if (auto failure =
+              MoveOpened(folder, patience, change.opened, change.target, change.backup, 0))
         return failure;
     } else {
       UniqueHandle marker;
-      if (auto failure = CreateEntry(folder, wait, change.absent, GENERIC_WRITE, marker))
+      if (auto failure = CreateEntry(folder, patience, change.absent, GENERIC_WRITE, marker))
         return failure;
     }
-    if (auto failure = MoveEntry(folder, wait, change.staged, change.target, 0)) return failure;
+    if (auto failure = MoveEntry(folder, patience, change.staged, change.target, 0)) return failure;
   }
   return std::nullopt;
 }
@@ -39,17 +40,17 @@ std::optional<Failure> ReplaceAll(const ResourceFolder& folder, HolderWait& wait
 // returns why, empty where the run goes on: a failure, whose outcome is the run's.
 class Run {
  public:
-  Run(const std::wstring& directory, const PayloadTable& table, HMODULE module,
+  Run(const std::wstring& directory, const Catalogue& catalogue, HMODULE module,
       const InstallSettings& settings)
       : directory_(directory),
         module_(module),
         lock_wait_ms_(settings.lock_wait_ms),
         place_{{},
                {},
-               table,
+               catalogue,
                settings.restart_renames,
-               settings.holder_wait_ms,
-               HolderWait(settings.holder_wait_ms)} {}
+               settings.patience_ms,
+               Patience(settings.patience_ms)} {}
 
   InstallReport Go();
 
@@ -97,10 +98,10 @@ InstallReport Run::Go() {
     return NotRestored(std::move(problems));
   Plan plan;
   const std::optional<Failure> unplanned =
-      PlanChanges(place_.folder, place_.wait, place_.table, module_, plan);
+      PlanChanges(place_.folder, place_.patience, place_.catalogue, module_, plan);
   if (auto ending = KeepOrCancelSchedule(place_, earlier, unplanned ? nullptr : &plan))
     return End(std::move(*ending));
-  RemoveLeftovers(place_.folder, place_.wait, place_.table, leftovers_);
+  RemoveLeftovers(place_.folder, place_.patience, place_.catalogue, leftovers_);
   if (unplanned) return End(*unplanned);
   const std::uint64_t bytes_needed = plan.Bytes();
   // A repeat run over an installed pack has nothing to check, stage or replace.
@@ -149,7 +150,7 @@ std::optional<Failure> Run::CheckWorkingNames(Plan& plan) {
     for (const std::wstring* name : {&change.staged, &change.Aside()}) {
       const std::wstring path = folder.path + *name;
       Entry leftover;
-      std::optional<Failure> failure = InspectEntry(folder, place_.wait, *name, 0, leftover);
+      std::optional<Failure> failure = InspectEntry(folder, place_.patience, *name, 0, leftover);
       if (!failure && leftover.kind == EntryKind::kAbsent) {
         leftovers_.Gone(*name);  // held when the run began, maybe, but gone since
         continue;
@@ -177,7 +178,7 @@ std::optional<Failure> Run::CheckWorkingNames(Plan& plan) {
 bool Run::HeldByAnotherProgram(const std::wstring& name, const std::optional<Failure>& failure,
                                const Entry& leftover) const {
   if (failure) return failure->outcome == Outcome::kInUse;
-  return leftover.kind == EntryKind::kFile && (!leftovers_.Warned(name) || leftovers_.Held(name));
+  return leftover.kind == EntryKind::kFile && (!leftovers_.Warned(name) || leftovers_.IsHeld(name));
 }
 
 // Writes every staged file, flushed. A run that stops here removes what it staged, and so
@@ -187,7 +188,7 @@ std::optional<Failure> Run::Stage(const Plan& plan) {
   for (const Change& change : plan.changes) {
     UniqueHandle file;
     std::optional<Failure> failure =
-        CreateEntry(place_.folder, place_.wait, change.staged, GENERIC_WRITE, file);
+        CreateEntry(place_.folder, place_.patience, change.staged, GENERIC_WRITE, file);
     if (!failure) {
       ++staged;
       failure = ExtractResourceToFile(change.payload, std::move(file),
@@ -206,7 +207,7 @@ std::optional<Failure> Run::Stage(const Plan& plan) {
 // files removed.
 std::optional<Failure> Run::OpenToReplace(Plan& plan) {
   if (plan.in_use) return std::nullopt;
-  std::optional<Failure> failure = OpenTargets(place_.folder, place_.wait, plan);
+  std::optional<Failure> failure = OpenTargets(place_.folder, place_.patience, plan);
   if (failure && failure->outcome == Outcome::kInUse) {
     plan.in_use = std::move(failure);
     return std::nullopt;
@@ -218,12 +219,12 @@ std::optional<Failure> Run::OpenToReplace(Plan& plan) {
 // From the record on, a stopped run is undone by the next one; clearing it commits the set.
 std::optional<Failure> Run::Replace(Plan& plan) {
   std::optional<Failure> failure = place_.lock.Record({plan.Targets()});
-  if (!failure) failure = ReplaceAll(place_.folder, place_.wait, plan);
+  if (!failure) failure = ReplaceAll(place_.folder, place_.patience, plan);
   if (!failure) failure = place_.lock.Record({});
   CloseTargets(plan);
   if (failure) return failure;
   for (const Change& change : plan.changes)
-    leftovers_.Remove(place_.folder, place_.wait, change.Aside());
+    leftovers_.Remove(place_.folder, place_.patience, change.Aside());
   return std::nullopt;
 }
 
@@ -240,38 +241,41 @@ void Run::LookAgain() {
   const ResourceFolder& folder = place_.folder;
   place_.lock.Release();
   std::vector<std::wstring> left;
-  if (auto failure = OwnEntries(folder, place_.table, true, left)) return NotConfirmed(*failure);
-  if (leftovers_.NotWarnedOf(left).empty() && leftovers_.held().empty()) return;
+  if (auto failure = OwnEntries(folder, place_.catalogue, true, left))
+    return NotConfirmed(*failure);
+  if (leftovers_.NotWarnedOf(left).empty() && leftovers_.HeldNames().empty()) return;
   FolderLock again;
   if (auto not_locked = again.Acquire(folder, 0)) {
     if (not_locked->outcome != Outcome::kBusy) NotConfirmed(*not_locked);
     return;
   }
-  RemoveLeftovers(folder, place_.wait, place_.table, leftovers_);
-  if (auto failure = OwnEntries(folder, place_.table, false, left)) return NotConfirmed(*failure);
+  RemoveLeftovers(folder, place_.patience, place_.catalogue, leftovers_);
+  if (auto failure = OwnEntries(folder, place_.catalogue, false, left))
+    return NotConfirmed(*failure);
   const auto still_there = [&](const std::wstring& name) {
     return Finding(folder.path + name + L" is still there after its removal");
   };
   for (const std::wstring& name : leftovers_.NotWarnedOf(left))
     leftovers_.Add(name, still_there(name), true);
-  for (const std::wstring& name : leftovers_.held()) {
+  for (const std::wstring& name : leftovers_.HeldNames()) {
     if (std::none_of(left.begin(), left.end(),
                      [&](const std::wstring& listed) { return SameName(listed, name); }))
       leftovers_.Gone(name);
   }
-  const std::vector<std::wstring> held = leftovers_.held();
+  const std::vector<std::wstring> held = leftovers_.HeldNames();
   if (!held.empty()) {
     // Where the removals could not be scheduled, the warnings their removal gave stand.
     const std::optional<Failure> not_scheduled =
         ScheduleRenames(place_.restart_renames, BootRenamesOf(folder.final_path, {}, held),
-                        WorkingNames(place_.table));
+                        WorkingNames(place_.catalogue));
     if (!not_scheduled) {
       for (const std::wstring& name : held)
         leftovers_.Add(name, Finding(folder.path + name + L" will be removed at the next restart"));
     }
   }
   again.Release();
-  if (auto failure = OwnEntries(folder, place_.table, true, left)) return NotConfirmed(*failure);
+  if (auto failure = OwnEntries(folder, place_.catalogue, true, left))
+    return NotConfirmed(*failure);
   for (const std::wstring& name : leftovers_.NotWarnedOf(left))
     leftovers_.Add(name, still_there(name));
 }
@@ -282,7 +286,7 @@ std::vector<std::wstring> Run::NamesToCreate(const Plan& plan) const {
   std::vector<std::wstring> names;
   for (const Change& change : plan.changes) {
     names.push_back(change.staged);
-    if (!leftovers_.Held(change.Aside())) names.push_back(change.Aside());
+    if (!leftovers_.IsHeld(change.Aside())) names.push_back(change.Aside());
   }
   return names;
 }
@@ -290,8 +294,9 @@ std::vector<std::wstring> Run::NamesToCreate(const Plan& plan) const {
 // Removes the first `count` staged files of `plan`, waiting for momentary holders afresh; what
 // cannot be removed, a later run clears.
 void Run::RemoveStaged(const Plan& plan, size_t count) {
-  HolderWait wait(place_.wait_ms);
-  for (size_t i = 0; i < count; ++i) (void)RemoveEntry(place_.folder, wait, plan.changes[i].staged);
+  Patience patience(place_.patience_ms);
+  for (size_t i = 0; i < count; ++i)
+    (void)RemoveEntry(place_.folder, patience, plan.changes[i].staged);
 }
 
 // The last look at the folder could not be made, for `reason`.
@@ -311,10 +316,10 @@ InstallReport Run::LeaveForRestart(Plan& plan) {
   Failure in_use = std::move(*plan.in_use);
   std::optional<Failure> not_scheduled = place_.lock.Record({plan.Targets(), true});
   if (!not_scheduled) {
-    not_scheduled =
-        ScheduleRenames(place_.restart_renames,
-                        BootRenamesOf(place_.folder.final_path, plan.Targets(), leftovers_.held()),
-                        WorkingNames(place_.table));
+    not_scheduled = ScheduleRenames(
+        place_.restart_renames,
+        BootRenamesOf(place_.folder.final_path, plan.Targets(), leftovers_.HeldNames()),
+        WorkingNames(place_.catalogue));
     // Where the system does not let this run schedule it (not an administrator, say), the file
     // in use stays the reason; where the schedule could not be written, that is the reason.
     if (not_scheduled && not_scheduled->outcome == Outcome::kRefused)
@@ -368,7 +373,7 @@ InstallReport Run::End(Outcome outcome, std::vector<Failure> problems, bool rest
 
 }  // namespace
 
-InstallReport InstallPayloads(const std::wstring& directory, const PayloadTable& table,
+InstallReport InstallPayloads(const std::wstring& directory, const Catalogue& catalogue,
                               HMODULE module, const InstallSettings& settings) {
-  return Run(directory, table, module, settings).Go();
+  return Run(directory, catalogue, module, settings).Go();
 }

@@ -12,7 +12,7 @@
 #include "installer/exit_status.h"
 #include "installer/failure.h"
 #include "installer/folder_lock.h"
-#include "installer/holder_wait.h"
+#include "installer/patience.h"
 #include "installer/restart_schedule.h"
 
 // What a run came to, and what it found that the person at the machine may need to know.
@@ -32,17 +32,17 @@ struct InstallReport {
 
 // How long a run waits, and where it schedules work for the next restart. Tests narrow these.
 struct InstallSettings {
-  DWORD lock_wait_ms = kLockWaitMilliseconds;      // for another run on the same folder
-  DWORD holder_wait_ms = kHolderWaitMilliseconds;  // for programs holding a file for a moment
+  DWORD lock_wait_ms = kLockWaitMilliseconds;  // for another run on the same folder
+  DWORD patience_ms = kPatienceMilliseconds;   // for programs that open a file for a moment
   RegistryValue restart_renames = PendingRenames();
 };
 
-// Writes every payload of `table` from `module` into `directory` (ending in a backslash),
+// Writes every payload of `catalogue` from `module` into `directory` (ending in a backslash),
 // taking turns with other runs on the same folder. Targets that already hold their payload are
 // left alone. The others are first staged beside their targets and flushed; only when all are
 // staged are the targets replaced, and any failure undoes what was done. A target that another
 // program keeps open has all of them replaced at the next restart instead, where the system
 // allows that. A run that was stopped part-way is undone first. Files in the folder other than
 // the targets, the working files and the lock file are never touched.
-InstallReport InstallPayloads(const std::wstring& directory, const PayloadTable& table,
+InstallReport InstallPayloads(const std::wstring& directory, const Catalogue& catalogue,
                               HMODULE module, const InstallSettings& settings = {});

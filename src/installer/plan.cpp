@@ -27,16 +27,16 @@ std::uint64_t Plan::Bytes() const {
   return bytes;
 }
 
-std::optional<Failure> PlanChanges(const ResourceFolder& folder, HolderWait& wait,
-                                   const PayloadTable& table, HMODULE module, Plan& plan) {
+std::optional<Failure> PlanChanges(const ResourceFolder& folder, Patience& patience,
+                                   const Catalogue& catalogue, HMODULE module, Plan& plan) {
   plan = Plan{};
-  for (const PayloadEntry& entry : table) {
+  for (const PayloadEntry& entry : catalogue) {
     Change change = ChangeFor(entry.file_name);
     change.digest = entry.digest;
     const std::wstring path = folder.path + change.target;
     if (auto failure = LoadPayload(module, entry.resource_id, path, change.payload)) return failure;
     Entry target;
-    if (auto failure = InspectEntry(folder, wait, change.target, GENERIC_READ, target)) {
+    if (auto failure = InspectEntry(folder, patience, change.target, GENERIC_READ, target)) {
       if (failure->outcome != Outcome::kInUse) return failure;
       target.kind = EntryKind::kFile;
     }
@@ -62,12 +62,12 @@ std::optional<Failure> PlanChanges(const ResourceFolder& folder, HolderWait& wai
   return std::nullopt;
 }
 
-std::optional<Failure> OpenTargets(const ResourceFolder& folder, HolderWait& wait, Plan& plan) {
+std::optional<Failure> OpenTargets(const ResourceFolder& folder, Patience& patience, Plan& plan) {
   for (Change& change : plan.changes) {
     if (!change.target_exists) continue;
     const std::wstring path = folder.path + change.target;
-    if (auto failure =
-            OpenToMove(folder, wait, change.target, L"could not replace " + path, change.opened)) {
+    if (auto failure = OpenToMove(folder, patience, change.target, L"could not replace " + path,
+                                  change.opened)) {
       CloseTargets(plan);
       if (failure->outcome == Outcome::kInUse) failure->file = path;
       return failure;

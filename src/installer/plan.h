@@ -13,7 +13,7 @@
 #include "installer/catalogue.h"
 #include "installer/failure.h"
 #include "installer/folder_entries.h"
-#include "installer/holder_wait.h"
+#include "installer/patience.h"
 #include "installer/resource_folder.h"
 #include "payload/writer.h"
 
@@ -35,7 +35,7 @@ struct Change {
 // The target `name` and the names of its working files.
 Change ChangeFor(const std::wstring& name);
 
-// What a run changes: the targets that differ from their payloads, in the table's order.
+// What a run changes: the targets that differ from their payloads, in the catalogue's order.
 struct Plan {
   std::vector<Change> changes;
   // A file another program keeps that the changes have to wait for, where the checks or the
@@ -47,18 +47,18 @@ struct Plan {
   std::uint64_t Bytes() const;
 };
 
-// Plans the changes of `table`, whose payloads `module` carries, in `folder`. A target that
+// Plans the changes of `catalogue`, whose payloads `module` carries, in `folder`. A target that
 // already holds its payload is left alone; one that another program keeps from being read at
 // all has to be written. A target that is not a plain file fails; a read-only one is refused,
 // naming it (kRefused, with the file).
-[[nodiscard]] std::optional<Failure> PlanChanges(const ResourceFolder& folder, HolderWait& wait,
-                                                 const PayloadTable& table, HMODULE module,
+[[nodiscard]] std::optional<Failure> PlanChanges(const ResourceFolder& folder, Patience& patience,
+                                                 const Catalogue& catalogue, HMODULE module,
                                                  Plan& plan);
 
 // Opens every target of `plan` that is to be moved aside, before any is moved. The first that
 // could not be opened is the failure, naming its file where another program holds it; then none
 // stays open.
-[[nodiscard]] std::optional<Failure> OpenTargets(const ResourceFolder& folder, HolderWait& wait,
+[[nodiscard]] std::optional<Failure> OpenTargets(const ResourceFolder& folder, Patience& patience,
                                                  Plan& plan);
 
 // Closes the targets OpenTargets opened.

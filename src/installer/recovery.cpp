@@ -11,12 +11,12 @@
 
 namespace {
 
-// The table's names among `names`, in the table's order: nothing else is ever acted on,
+// The catalogue's names among `names`, in the catalogue's order: nothing else is ever acted on,
 // whatever a record says.
-std::vector<std::wstring> TableNamesAmong(const PayloadTable& table,
-                                          const std::vector<std::wstring>& names) {
+std::vector<std::wstring> CatalogueNamesAmong(const Catalogue& catalogue,
+                                              const std::vector<std::wstring>& names) {
   std::vector<std::wstring> found;
-  for (const PayloadEntry& entry : table) {
+  for (const PayloadEntry& entry : catalogue) {
     if (std::find(names.begin(), names.end(), entry.file_name) != names.end())
       found.push_back(entry.file_name);
   }
@@ -24,7 +24,7 @@ std::vector<std::wstring> TableNamesAmong(const PayloadTable& table,
 }
 
 // Puts back every target of `names` whose replacement had begun, then removes the staged files.
-std::vector<Failure> RollBack(const ResourceFolder& folder, HolderWait& wait,
+std::vector<Failure> RollBack(const ResourceFolder& folder, Patience& patience,
                               const std::vector<std::wstring>& names) {
   std::vector<Failure> problems;
   const auto collect = [&](std::optional<Failure> failure) {
@@ -35,17 +35,17 @@ std::vector<Failure> RollBack(const ResourceFolder& folder, HolderWait& wait,
     Entry backup;
     Entry marker;
     // Only a run's own working files are plain files: the names were free when it began.
-    if (auto failure = InspectEntry(folder, wait, files.backup, 0, backup)) {
+    if (auto failure = InspectEntry(folder, patience, files.backup, 0, backup)) {
       collect(std::move(failure));
     } else if (backup.kind == EntryKind::kFile) {
       backup.handle.reset();
-      collect(MoveEntry(folder, wait, files.backup, files.target, MOVEFILE_REPLACE_EXISTING));
-    } else if (auto failure = InspectEntry(folder, wait, files.absent, 0, marker)) {
+      collect(MoveEntry(folder, patience, files.backup, files.target, MOVEFILE_REPLACE_EXISTING));
+    } else if (auto failure = InspectEntry(folder, patience, files.absent, 0, marker)) {
       collect(std::move(failure));
     } else if (marker.kind == EntryKind::kFile) {
       marker.handle.reset();
-      std::optional<Failure> failure = RemoveEntry(folder, wait, files.target);
-      if (!failure) failure = RemoveEntry(folder, wait, files.absent);
+      std::optional<Failure> failure = RemoveEntry(folder, patience, files.target);
+      if (!failure) failure = RemoveEntry(folder, patience, files.absent);
       collect(std::move(failure));
     }
   }
@@ -53,15 +53,15 @@ std::vector<Failure> RollBack(const ResourceFolder& folder, HolderWait& wait,
   // would not make the next run's undo any easier.
   if (problems.empty()) {
     for (const std::wstring& name : names)
-      collect(RemoveEntry(folder, wait, ChangeFor(name).staged));
+      collect(RemoveEntry(folder, patience, ChangeFor(name).staged));
   }
   return problems;
 }
 
 // RollBack of `names` and, once everything is back, the record cleared.
-std::vector<Failure> Undo(Workplace& place, HolderWait& wait,
+std::vector<Failure> Undo(Workplace& place, Patience& patience,
                           const std::vector<std::wstring>& names) {
-  std::vector<Failure> problems = RollBack(place.folder, wait, names);
+  std::vector<Failure> problems = RollBack(place.folder, patience, names);
   if (problems.empty()) {
     if (auto failure = place.lock.Record({})) problems.push_back(std::move(*failure));
   }
@@ -73,7 +73,7 @@ bool StagedFilesHold(Workplace& place, const Plan& plan) {
   for (const Change& change : plan.changes) {
     Entry staged;
     bool same = false;
-    if (InspectEntry(place.folder, place.wait, change.staged, GENERIC_READ, staged) ||
+    if (InspectEntry(place.folder, place.patience, change.staged, GENERIC_READ, staged) ||
         staged.kind != EntryKind::kFile ||
         FileHasDigest(staged.handle.get(), place.folder.path + change.staged, change.payload.size,
                       change.digest, same) ||
@@ -92,9 +92,9 @@ std::vector<Failure> UndoStoppedRun(Workplace& place, RunRecord& earlier) {
     return problems;
   }
   if (earlier.for_restart) return problems;
-  const std::vector<std::wstring> names = TableNamesAmong(place.table, earlier.names);
+  const std::vector<std::wstring> names = CatalogueNamesAmong(place.catalogue, earlier.names);
   if (names.empty()) return problems;
-  return Undo(place, place.wait, names);
+  return Undo(place, place.patience, names);
 }
 
 // A plan that failed cannot say the schedule is still right, so it is cancelled too: a run that
@@ -102,14 +102,14 @@ std::vector<Failure> UndoStoppedRun(Workplace& place, RunRecord& earlier) {
 std::optional<Failure> KeepOrCancelSchedule(Workplace& place, const RunRecord& earlier,
                                             Plan* plan) {
   if (!earlier.for_restart) return std::nullopt;
-  const std::vector<std::wstring> names = TableNamesAmong(place.table, earlier.names);
+  const std::vector<std::wstring> names = CatalogueNamesAmong(place.catalogue, earlier.names);
   size_t scheduled = 0;
   if (auto failure = CountScheduled(place.restart_renames,
                                     BootRenamesOf(place.folder.final_path, names), scheduled))
     return failure;
   if (scheduled > 0 && scheduled == names.size() && plan && plan->Targets() == names &&
       StagedFilesHold(place, *plan)) {
-    std::optional<Failure> unopened = OpenTargets(place.folder, place.wait, *plan);
+    std::optional<Failure> unopened = OpenTargets(place.folder, place.patience, *plan);
     CloseTargets(*plan);
     if (unopened && unopened->outcome == Outcome::kInUse) {
       unopened->outcome = Outcome::kScheduled;
@@ -118,13 +118,13 @@ std::optional<Failure> KeepOrCancelSchedule(Workplace& place, const RunRecord& e
   }
   if (scheduled > 0) {
     if (auto failure =
-            TakeBack(place.restart_renames, place.folder.final_path, WorkingNames(place.table)))
+            TakeBack(place.restart_renames, place.folder.final_path, WorkingNames(place.catalogue)))
       return failure;
   }
   return place.lock.Record({});
 }
 
 std::vector<Failure> UndoReplacements(Workplace& place, const Plan& plan) {
-  HolderWait wait(place.wait_ms);
-  return Undo(place, wait, plan.Targets());
+  Patience patience(place.patience_ms);
+  return Undo(place, patience, plan.Targets());
 }

@@ -35,19 +35,19 @@ std::wstring DriveOf(const std::wstring& directory) {
 
 }  // namespace
 
-RunOutcome ReportHostMissing() {
+ReportedRun ReportHostMissing() {
   PrintLine(STD_OUTPUT_HANDLE, kNotInstalledMessage);
   return {Outcome::kHostMissing, {}, {}};
 }
 
-RunOutcome ReportRun(InstallReport report, const std::wstring& directory, const std::wstring& shown,
-                     Language language) {
+ReportedRun ReportRun(InstallReport report, const std::wstring& directory,
+                      const std::wstring& shown, Language language) {
   const auto print = [&](const std::wstring& message) {
     PrintLine(STD_ERROR_HANDLE, AsShown(message, directory, shown));
   };
   // The file the run's cause names: the one in use, or the read-only target.
   const std::wstring file = report.problems.empty() ? L"" : report.problems.front().file;
-  RunOutcome outcome{report.outcome, FoundInUse(report.outcome) ? DisplayPath(file) : L"", {}};
+  ReportedRun outcome{report.outcome, FoundInUse(report.outcome) ? DisplayPath(file) : L"", {}};
   // Who holds the file in use, where Windows can tell: named in the line that says it is in
   // use, the first.
   if (FoundInUse(report.outcome) && !outcome.held_file.empty()) {

@@ -29,7 +29,7 @@ struct ResourceFolder {
 // Where the open `handle` leads, as the system resolves it; empty when it cannot say.
 std::wstring FinalPath(HANDLE handle);
 
-// Whether two names in the folder are the same name to the system (case is ignored).
+// Whether two names in the folder, or two paths, are the same to the system (case is ignored).
 bool SameName(const std::wstring& a, const std::wstring& b);
 
 // The names of the folder's entries that match the wildcard `pattern`; a failure when the folder

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "installer/long_paths.h"
+#include "installer/resource_folder.h"
 #include "installer/working_names.h"
 
 namespace {
@@ -24,12 +25,6 @@ using RenameList = std::vector<BootRename>;
 
 bool operator==(const BootRename& a, const BootRename& b) {
   return std::tie(a.from, a.to) == std::tie(b.from, b.to);
-}
-
-// Whether two paths in the list are the same to the system (case is ignored).
-bool SameText(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
-                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 // The value holds strings each ended by a NUL, a source and what it becomes in turn, the last
@@ -120,7 +115,7 @@ LONG WriteList(HKEY key, const wchar_t* name, const RenameList& list) {
 bool SourceIsOneOf(const BootRename& entry, const std::wstring& nt_folder,
                    const std::vector<std::wstring>& names) {
   for (const std::wstring& name : names) {
-    if (SameText(entry.from, nt_folder + name)) return true;
+    if (SameName(entry.from, nt_folder + name)) return true;
   }
   return false;
 }
@@ -190,7 +185,7 @@ std::optional<Failure> CountScheduled(const RegistryValue& value, const BootRena
   }
   for (const BootRename& entry : list) {
     for (const BootRename& mine : ours) {
-      if (SameText(entry.from, mine.from) && SameText(entry.to, mine.to)) {
+      if (SameName(entry.from, mine.from) && SameName(entry.to, mine.to)) {
         ++count;
         break;
       }

@@ -7,14 +7,14 @@
 #include "host/win32.h"
 #include "installer/catalogue.h"
 #include "installer/folder_lock.h"
-#include "installer/holder_wait.h"
+#include "installer/patience.h"
 #include "installer/resource_folder.h"
 
 struct Workplace {
   ResourceFolder folder;
   FolderLock lock;
-  const PayloadTable& table;
+  const Catalogue& catalogue;
   RegistryValue restart_renames;  // where the run schedules work for the next restart
-  DWORD wait_ms;                  // the patience for momentary holders each undo is given afresh
-  HolderWait wait;                // spent while the run installs
+  DWORD patience_ms;  // for programs that hold a file for a moment, given afresh to each undo
+  Patience patience;  // spent while the run installs
 };

@@ -1,8 +1,8 @@
-#include "installer/holder_wait.h"
+#include "installer/patience.h"
 
 #include <algorithm>
 
-bool HolderWait::Pause(DWORD& pause) {
+bool Patience::Pause(DWORD& pause) {
   if (left_ms_ == 0) return false;
   const DWORD wait = std::min(pause, left_ms_);
   Sleep(wait);

@@ -1,4 +1,4 @@
-// The patience a run has for programs that hold one of the folder's files for a moment.
+// The patience a run has for programs that open one of the folder's files for a moment.
 #pragma once
 
 #include <windows.h>
@@ -12,17 +12,17 @@
 // On a real machine the installer is never alone in the folder: on-access malware scanners,
 // search indexers, backup and sync agents open a file right after it is written or renamed and
 // keep it for tens to hundreds of milliseconds, often without delete sharing. Every step that
-// opens, creates, renames or removes one of the folder's entries waits such holders out,
+// opens, creates, renames or removes one of the folder's entries waits such a moment out,
 // retrying after 10, 20, 40, 80 and then every 100 ms, until this much waiting in all is spent;
 // a refusal that outlasts it is final, and is that of a file in use, whatever code the system
 // gave (the code stays the system's own). A run spends it while it installs; an undo is given
 // it afresh.
-inline constexpr DWORD kHolderWaitMilliseconds = 3'000;
+inline constexpr DWORD kPatienceMilliseconds = 3'000;
 
-// What is left of a run's wait for holders, spent by every step that waits.
-class HolderWait {
+// What is left of a run's patience, spent by every step that waits.
+class Patience {
  public:
-  explicit HolderWait(DWORD milliseconds) : left_ms_(milliseconds) {}
+  explicit Patience(DWORD milliseconds) : left_ms_(milliseconds) {}
 
   // Calls `attempt` (true on success, the error left for LastSystemError otherwise) until it
   // succeeds, fails in a way `outcome_of` does not put down to another program's hold (kInUse),
