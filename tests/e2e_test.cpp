@@ -108,9 +108,9 @@ struct PersonTexts {
 // the display's script.
 const PersonTexts& Expected() {
   static const PersonTexts kEnglish{L"Press any key to close this window.",
-                                    L"key to close this window."};
-  static const PersonTexts kSimplified{L"按任意键关闭此窗口。", L"键关闭此窗口。"};
-  static const PersonTexts kTraditional{L"按任意鍵關閉此視窗。", L"鍵關閉此視窗。"};
+                                    L"closes by itself in 5 minutes."};
+  static const PersonTexts kSimplified{L"按任意键关闭此窗口。", L"分钟后自动关闭。"};
+  static const PersonTexts kTraditional{L"按任意鍵關閉此視窗。", L"分鐘後自動關閉。"};
   const LANGID display = GetUserDefaultUILanguage();
   const UINT page = GetOEMCP();
   if (display == 0x0804 && page == 936) return kSimplified;
@@ -472,10 +472,12 @@ TEST_F(HostInstalledTest, StartedFromExplorerTheWindowStaysUntilAKey) {
   fs::remove(Resources() + L"eng.ilex");
   EXPECT_EQ(FromExplorer(L"msedge.exe", L"person"), 0u);
   EXPECT_NE(ReadBytes(Transcript()).find(Utf8(Expected().prompt)), std::string::npos);
-  // Nobody waits at a console parent's window, a task engine's, a hidden one, one with no
-  // window at all, a shared or a redirected one.
+  // Nobody waits at a console parent's window, a task engine's, winget's, one started with an
+  // argument, a hidden one, one with no window at all, a shared or a redirected one.
   EXPECT_EQ(FromExplorer(L"cmd.exe", L"alone", L"", L"eng.ilex", true), 0u);
   EXPECT_EQ(FromExplorer(L"taskeng.exe", L"alone"), 0u);
+  EXPECT_EQ(FromExplorer(L"WindowsPackageManagerServer.exe", L"alone"), 0u);
+  EXPECT_EQ(FromExplorer(L"explorer.exe", L"argument"), 0u);
   EXPECT_EQ(FromExplorer(L"explorer.exe", L"hidden"), 0u);
   EXPECT_EQ(FromExplorer(L"explorer.exe", L"nowindow"), 0u);
   EXPECT_EQ(FromExplorer(L"explorer.exe", L"shared"), 0u);

@@ -15,6 +15,7 @@
 //                   presses Ctrl+C half a second after the key before it, then waits for the
 //                   installer to end and writes what the window shows then.
 //       alone       a console of its own; nobody presses anything
+//       argument    the same, the installer started with an argument (/S), as a program may
 //       hidden      a console of its own, its window hidden; nobody presses anything
 //       nowindow    a console of its own without a window (CREATE_NO_WINDOW)
 //       redirected  a console of its own, but standard handles on files
@@ -191,6 +192,7 @@ int Act() {
   if (argv == nullptr || count < 6) return 2;
   const std::wstring mode = argv[1];
   std::wstring command = L"\"" + std::wstring(argv[2]) + L"\"";
+  if (mode == L"argument") command += L" /S";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   DWORD flags = CREATE_NEW_CONSOLE;

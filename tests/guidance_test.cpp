@@ -115,37 +115,39 @@ TEST(GuidanceTest, EveryPhraseInEveryLanguage) {
       L"Orvex Pro（进程 4242） 未关闭；它可能正在询问您是否保存工作。",
       L"Orvex Pro（處理程序 4242） 未關閉；它可能正在詢問您是否儲存工作。"}},
     {[&](Language l) { return ClosePrompt(l, Outcome::kFailed, {two}); },
-     {L"Press any key to close this window.", L"按任意键关闭此窗口。", L"按任意鍵關閉此視窗。"}},
+     {L"Press any key to close this window.\r\nIt closes by itself in 5 minutes.",
+      L"按任意键关闭此窗口。\r\n此窗口将在 5 分钟后自动关闭。",
+      L"按任意鍵關閉此視窗。\r\n此視窗將在 5 分鐘後自動關閉。"}},
     {[&](Language l) { return ClosePrompt(l, Outcome::kInUse, {}); },
-     {L"Close Orvex Pro, then press R to try again.\r\nPress any other key to close this window.",
-      L"请关闭 Orvex Pro，然后按字母键 R 重试。\r\n按任意其他键关闭此窗口。",
-      L"請關閉 Orvex Pro，然後按字母鍵 R 重試。\r\n按任意其他鍵關閉此視窗。"}},
+     {L"Close Orvex Pro, then press R to try again.\r\nPress any other key to close this window.\r\nIt closes by itself in 5 minutes.",
+      L"请关闭 Orvex Pro，然后按字母键 R 重试。\r\n按任意其他键关闭此窗口。\r\n此窗口将在 5 分钟后自动关闭。",
+      L"請關閉 Orvex Pro，然後按字母鍵 R 重試。\r\n按任意其他鍵關閉此視窗。\r\n此視窗將在 5 分鐘後自動關閉。"}},
     {[&](Language l) { return ClosePrompt(l, Outcome::kScheduled, {two}); },
      {L"Close Orvex Pro (process 4242), Viewer (process 17), then press R to try again.\r\n"
       L"Or press C to have Windows close it now and reopen it when the installation is done.\r\n"
       L"Windows cannot reopen Viewer (process 17) afterwards: reopen it yourself.\r\n"
-      L"Press any other key to close this window.",
+      L"Press any other key to close this window.\r\nIt closes by itself in 5 minutes.",
       L"请关闭 Orvex Pro（进程 4242）、Viewer（进程 17），然后按字母键 R 重试。\r\n"
       L"或按字母键 C 让 Windows 立即关闭它，并在安装完成后重新打开它。\r\n"
       L"Windows 无法在之后重新打开 Viewer（进程 17）：请自行重新打开。\r\n"
-      L"按任意其他键关闭此窗口。",
+      L"按任意其他键关闭此窗口。\r\n此窗口将在 5 分钟后自动关闭。",
       L"請關閉 Orvex Pro（處理程序 4242）、Viewer（處理程序 17），然後按字母鍵 R 重試。\r\n"
       L"或按字母鍵 C 讓 Windows 立即關閉它，並在安裝完成後重新開啟它。\r\n"
       L"Windows 無法在之後重新開啟 Viewer（處理程序 17）：請自行重新開啟。\r\n"
-      L"按任意其他鍵關閉此視窗。"}},
+      L"按任意其他鍵關閉此視窗。\r\n此視窗將在 5 分鐘後自動關閉。"}},
     {[&](Language l) { return ClosePrompt(l, Outcome::kInUse, {not_closable}); },
      {L"Close Orvex Pro (process 4242), the service Orvex Update (process 12), then press R to try again.\r\n"
       L"Windows cannot close Orvex Pro (process 4242) for you (another user's program).\r\n"
       L"Windows cannot close the service Orvex Update (process 12) for you (running as administrator).\r\n"
-      L"Press any other key to close this window.",
+      L"Press any other key to close this window.\r\nIt closes by itself in 5 minutes.",
       L"请关闭 Orvex Pro（进程 4242）、服务 Orvex Update（进程 12），然后按字母键 R 重试。\r\n"
       L"Windows 无法为您关闭 Orvex Pro（进程 4242）（另一个用户的程序）。\r\n"
       L"Windows 无法为您关闭 服务 Orvex Update（进程 12）（以管理员身份运行）。\r\n"
-      L"按任意其他键关闭此窗口。",
+      L"按任意其他键关闭此窗口。\r\n此窗口将在 5 分钟后自动关闭。",
       L"請關閉 Orvex Pro（處理程序 4242）、服務 Orvex Update（處理程序 12），然後按字母鍵 R 重試。\r\n"
       L"Windows 無法為您關閉 Orvex Pro（處理程序 4242）（另一個使用者的程式）。\r\n"
       L"Windows 無法為您關閉 服務 Orvex Update（處理程序 12）（以系統管理員身分執行）。\r\n"
-      L"按任意其他鍵關閉此視窗。"}},
+      L"按任意其他鍵關閉此視窗。\r\n此視窗將在 5 分鐘後自動關閉。"}},
     // The list's reason, once, for those without one of their own.
     {[&](Language l) {
        std::vector<Holder> three = two;

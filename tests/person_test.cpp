@@ -19,40 +19,55 @@
 
 namespace {
 
-// A person started the program from a graphical program; unattended starts never wait.
+// A person started the program from a graphical program; unattended starts never wait. Each
+// row is a double-click in Explorer with one cue changed.
 TEST(PersonTest, WhoGetsTheWindow) {
-  constexpr WORD kGui = IMAGE_SUBSYSTEM_WINDOWS_GUI;
-  constexpr WORD kConsole = IMAGE_SUBSYSTEM_WINDOWS_CUI;
+  StartCues explorer;
+  explorer.console_input = explorer.console_output = explorer.console_window = true;
+  explorer.console_processes = explorer.session = 1;
+  explorer.parent_name = L"explorer.exe";
+  explorer.parent_subsystem = IMAGE_SUBSYSTEM_WINDOWS_GUI;
+  explorer.parent_in_another_session = explorer.parent_started_later = false;
   struct Row {
     const char* name;
-    StartCues cues;
+    void (*change)(StartCues&);
     bool waits;
   };
   // clang-format off
   const Row rows[] = {
-    {"Explorer", {true, true, 1, 1, false, kGui, L"explorer.exe"}, true},
-    {"a browser's download list", {true, true, 1, 1, false, kGui, L"msedge.exe"}, true},
-    {"an archive manager", {true, true, 1, 1, false, kGui, L"7zFM.exe"}, true},
-    // Its pseudo console has a window of its own for messages, never none.
-    {"Windows Terminal as the default terminal", {true, true, 1, 1, false, kGui, L"explorer.exe", false}, true},
-    {"cmd", {true, true, 1, 1, false, kConsole, L"cmd.exe"}, false},
-    {"PowerShell's window", {true, true, 1, 1, false, kConsole, L"powershell.exe"}, false},
-    {"a parent that is gone", {true, true, 1, 1, false, 0, L""}, false},
-    {"a scheduled task", {true, true, 1, 1, false, kGui, L"SVCHOST.EXE"}, false},
-    {"a task before Windows 10", {true, true, 1, 1, false, kGui, L"taskeng.exe"}, false},
-    {"started hidden", {true, true, 1, 1, true, kGui, L"explorer.exe"}, false},
-    {"a console without a window", {true, true, 1, 1, false, kGui, L"updater.exe", true}, false},
-    {"session 0", {true, true, 1, 0, false, kGui, L"agent.exe"}, false},
-    {"a parent in another session", {true, true, 1, 1, false, kGui, L"agent.exe", false, true}, false},
-    {"a parent's id taken since", {true, true, 1, 1, false, kGui, L"msedge.exe", false, false, true}, false},
-    {"a shared console", {true, true, 2, 1, false, kGui, L"explorer.exe"}, false},
-    {"output redirected", {true, false, 1, 1, false, kGui, L"explorer.exe"}, false},
-    {"input redirected", {false, true, 1, 1, false, kGui, L"explorer.exe"}, false},
+    {"Explorer", [](StartCues&) {}, true},
+    {"a browser's download list", [](StartCues& c) { c.parent_name = L"msedge.exe"; }, true},
+    {"an archive manager", [](StartCues& c) { c.parent_name = L"7zFM.exe"; }, true},
+    // Its pseudo console has a window of its own for messages, never shown.
+    {"Windows Terminal as the default terminal", [](StartCues& c) { c.visible = false; }, true},
+    {"Vista, a window shown", [](StartCues& c) { c.vista = true; }, true},
+    // Another account's parent cannot be asked: the wait ends by itself anyway.
+    {"elevated over the shoulder", [](StartCues& c) {
+       c.parent_subsystem.reset(), c.parent_in_another_session.reset(), c.parent_started_later.reset();
+     }, true},
+    {"any argument", [](StartCues& c) { c.arguments = true; }, false},
+    {"cmd", [](StartCues& c) { c.parent_name = L"cmd.exe", c.parent_subsystem = IMAGE_SUBSYSTEM_WINDOWS_CUI; }, false},
+    {"a parent that is gone", [](StartCues& c) { c.parent_name.clear(), c.parent_subsystem.reset(); }, false},
+    {"a scheduled task", [](StartCues& c) { c.parent_name = L"SVCHOST.EXE"; }, false},
+    {"a task before Windows 10", [](StartCues& c) { c.parent_name = L"taskeng.exe"; }, false},
+    {"winget", [](StartCues& c) { c.parent_name = L"WindowsPackageManagerServer.exe"; }, false},
+    {"started hidden", [](StartCues& c) { c.hidden = true; }, false},
+    {"a console without a window", [](StartCues& c) { c.console_window = false; }, false},
+    {"1809, a console without a window", [](StartCues& c) { c.is_window = false; }, false},
+    {"Vista, a console without a window", [](StartCues& c) { c.vista = true, c.visible = false; }, false},
+    {"session 0", [](StartCues& c) { c.session = 0; }, false},
+    {"a parent in another session", [](StartCues& c) { c.parent_in_another_session = true; }, false},
+    {"a parent's id taken since", [](StartCues& c) { c.parent_started_later = true; }, false},
+    {"a shared console", [](StartCues& c) { c.console_processes = 2; }, false},
+    {"output redirected", [](StartCues& c) { c.console_output = false; }, false},
+    {"input redirected", [](StartCues& c) { c.console_input = false; }, false},
   };
   // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(APersonWaits(row.cues), row.waits);
+    StartCues cues = explorer;
+    row.change(cues);
+    EXPECT_EQ(APersonWaits(cues), row.waits);
   }
 }
 
@@ -126,6 +141,7 @@ TEST(PersonTest, LinesFitTheWindow) {
     {L"选择“重新启动”", 15, L"选择“重新启\r\n动”", 936},
     {L"a…b", 4, L"a…b", 437},
     {L"a…b", 4, L"a…\r\nb", 950},
+    {L"a…b", 4, L"a…\r\nb", 54936},
   };
   // clang-format on
   for (const Row& row : rows) {
@@ -210,9 +226,11 @@ TEST(PersonTest, WhatWindowsCanCloseAndReopen) {
 }
 
 // The person's window as a script plays it: the keys pressed ("\r" any other, 人 committed by
-// an input method, ^ Ctrl+C at the prompt) and what each run the person asks for comes to ("s"
-// scheduled, "i" installed; before one, ^: Ctrl+C during it, x: the window closed during it,
-// once Windows has closed the holder of the file, with `reopened` the sign that it reopened it).
+// an input method, ^ Ctrl+C at the prompt, T the time up) and what each run the person asks for
+// comes to ("s" scheduled, "i" installed; before one, ^: Ctrl+C during it, x: the window closed
+// during it, once Windows has closed the holder of the file, with `reopened` the sign that it
+// reopened it). Time passes between keys, and each prompt's wait must end kPromptWaitMinutes
+// after it, whatever keys came.
 class ScriptedWindow {
  public:
   ScriptedWindow(const wchar_t* keys, const char* runs, WindowClosing& closing,
@@ -220,10 +238,21 @@ class ScriptedWindow {
       : keys_(keys), runs_(runs), closing_(closing), reopened_(reopened) {}
   ~ScriptedWindow() { WaitForTheHandler(); }
 
-  void Prompt(const ReportedRun&) {}
-  std::optional<KEY_EVENT_RECORD> Key() {
+  void Prompt(const ReportedRun&) {
+    prompted_at_ = GetTickCount64();
+    deadline_ = 0;
+  }
+  std::optional<KEY_EVENT_RECORD> Key(ULONGLONG deadline) {
+    constexpr ULONGLONG kWait = kPromptWaitMinutes * 60'000ull;
+    if (deadline_ == 0) {
+      EXPECT_GE(deadline, prompted_at_ + kWait);
+      EXPECT_LE(deadline, GetTickCount64() + kWait);
+    }
+    EXPECT_TRUE(deadline_ == 0 || deadline == deadline_);
+    deadline_ = deadline;
+    Sleep(20);
     for (; *keys_ == L'^'; ++keys_) closing_.OnEvent(CTRL_C_EVENT);
-    if (*keys_ == L'\0') return std::nullopt;
+    if (*keys_ == L'\0' || *keys_ == L'T') return std::nullopt;
     const wchar_t c = *keys_++;
     return KEY_EVENT_RECORD{TRUE, 1, c == L'人' ? WORD{VK_PACKET} : WORD{c}, 0, {c}, 0};
   }
@@ -254,6 +283,8 @@ class ScriptedWindow {
   WindowClosing& closing_;
   const std::wstring& reopened_;
   std::string asked_;
+  ULONGLONG prompted_at_ = 0;
+  ULONGLONG deadline_ = 0;  // of the keys since the last prompt
   std::thread handler_;
   bool reopened_during_a_run_ = false;
 };
@@ -263,7 +294,8 @@ int ended_with = -1;
 void WINAPI RecordEnd(UINT status) { ended_with = static_cast<int>(status); }
 
 // R runs again and C has Windows close the holders first, only while a file is in use and C only
-// where Windows can close them all; committed text chooses nothing. Ctrl+C at the prompt ends
+// where Windows can close them all; committed text chooses nothing; unanswered, the window closes
+// by itself with the last run's status. Ctrl+C at the prompt ends
 // the program with the last run's status, and during a run lets it finish and end with its own.
 // Closing the window during a C run, where Windows ends the program a few seconds later whatever
 // it does, has Windows reopen what it closed at once, before the run ends.
@@ -295,6 +327,8 @@ TEST(PersonTest, TheKeysLoop) {
     {"C where it cannot closes", kIn, false, L"C", "", 3010, "", -1},
     {"R and C in turn", kIn, true, L"RC\r", "si", 0, "RC", -1},
     {"a committed character chooses nothing", kIn, true, L"人R\r", "i", 0, "R", -1},
+    {"the time up after keys that chose nothing", kIn, true, L"人人T", "", 3010, "", -1},
+    {"the time up after a run", kIn, true, L"RT", "i", 0, "R", -1},
     {"Ctrl+C during a run", kIn, true, L"RR", "^ss", 3010, "R", -1},
     {"Ctrl+C at the prompt", kIn, true, L"^", "", 3010, "", 3010},
     {"closed during a C run", kIn, true, L"CC", "xis", 0, "C", 0},

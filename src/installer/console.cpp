@@ -16,9 +16,11 @@ bool IsWide(wchar_t c) {
 // How many of a console's columns `c` takes where its output code page is `code_page`: two for
 // the wide characters, and, on a console with a Chinese code page, for any its code page stores
 // in two bytes too (curly quotes, the ellipsis), which such a console draws two cells wide; one
-// for any other.
+// for any other. GB18030 (54936) is counted as the GBK it extends (936), whose two-byte
+// characters it keeps: counting a character too wide only breaks a row early.
 int ColumnsOf(wchar_t c, UINT code_page) {
   if (IsWide(c)) return 2;
+  if (code_page == 54936) code_page = 936;
   if (c < 0x80 || (code_page != 936 && code_page != 950)) return 1;
   char bytes[2];
   return WideCharToMultiByte(code_page, 0, &c, 1, bytes, 2, nullptr, nullptr) == 2 ? 2 : 1;

@@ -11,6 +11,7 @@ enum Phrase {
   kPromptCloseForMe,
   kPromptReopenYourself,
   kPromptAnyOtherKey,
+  kPromptClosesByItself,
   kDidNotClose,
   kRunAsAdministrator,
   kReadOnly,
@@ -65,6 +66,10 @@ constexpr Text kTexts[] = {
    {L"Press any other key to close this window.",
     L"按任意其他键关闭此窗口。",
     L"按任意其他鍵關閉此視窗。"}},
+  {kPromptClosesByItself,
+   {L"It closes by itself in %1 minutes.",
+    L"此窗口将在 %1 分钟后自动关闭。",
+    L"此視窗將在 %1 分鐘後自動關閉。"}},
   {kDidNotClose,
    {L"%1 did not close; it may be asking you to save your work.",
     L"%1 未关闭；它可能正在询问您是否保存工作。",
@@ -258,7 +263,9 @@ std::wstring InUseBy(Language language, const std::vector<Holder>& holders) {
 }
 
 std::wstring ClosePrompt(Language language, Outcome outcome, const HolderList& holders) {
-  if (!FoundInUse(outcome)) return Say(language, kPrompt);
+  const std::wstring closes_by_itself =
+      L"\r\n" + Say(language, kPromptClosesByItself, DecimalText(kPromptWaitMinutes));
+  if (!FoundInUse(outcome)) return Say(language, kPrompt) + closes_by_itself;
   std::wstring prompt =
       Say(language, kPromptTryAgain,
           holders.named.empty() ? L"" ORVEX_PRODUCT_NAME : Names(language, holders.named));
@@ -271,7 +278,7 @@ std::wstring ClosePrompt(Language language, Outcome outcome, const HolderList& h
   } else if (!holders.named.empty()) {
     prompt += L"\r\n" + CannotCloseLines(language, holders);
   }
-  return prompt + L"\r\n" + Say(language, kPromptAnyOtherKey);
+  return prompt + L"\r\n" + Say(language, kPromptAnyOtherKey) + closes_by_itself;
 }
 
 std::wstring DidNotClose(Language language, const Closing& closing) {

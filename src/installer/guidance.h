@@ -35,10 +35,15 @@ std::wstring InUseBy(Language language, const std::vector<Holder>& holders);
 inline constexpr WORD kTryAgainKey = 'R';
 inline constexpr WORD kCloseForMeKey = 'C';
 
+// How long the window waits for a key after its last prompt before it closes by itself, as if
+// one had been pressed: whoever started the program, the wait always ends.
+inline constexpr DWORD kPromptWaitMinutes = 5;
+
 // What is shown before the window that was opened for the program alone closes, after a run
 // that came to `outcome`: where a file is in use, the keys to finish the installation now:
 // kCloseForMeKey only where Windows can close every holder (WindowsCanClose), and otherwise a
-// line for each holder it cannot close, saying why (one line for those the list's reason keeps).
+// line for each holder it cannot close, saying why (one line for those the list's reason keeps);
+// last, that the window closes by itself kPromptWaitMinutes later.
 std::wstring ClosePrompt(Language language, Outcome outcome, const HolderList& holders);
 
 // What a person is told where not every holder closed when asked: why Windows could not close

@@ -45,6 +45,7 @@ class Run {
       : directory_(directory),
         module_(module),
         lock_wait_ms_(settings.lock_wait_ms),
+        replacing_(settings.replacing),
         place_{{},
                {},
                catalogue,
@@ -61,6 +62,7 @@ class Run {
   [[nodiscard]] std::optional<Failure> Stage(const Plan& plan);
   [[nodiscard]] std::optional<Failure> OpenToReplace(Plan& plan);
   [[nodiscard]] std::optional<Failure> Replace(Plan& plan);
+  void ClearAside(const Plan& plan);
   void LookAgain();
 
   // Within them.
@@ -82,6 +84,7 @@ class Run {
   const std::wstring& directory_;
   const HMODULE module_;
   const DWORD lock_wait_ms_;
+  ReplacingGate* const replacing_;  // where someone may wait for the replacing to end
   Workplace place_;
   Leftovers leftovers_;
 };
@@ -110,7 +113,12 @@ InstallReport Run::Go() {
     if (auto failure = Stage(plan)) return End(std::move(*failure), bytes_needed);
     if (auto failure = OpenToReplace(plan)) return End(std::move(*failure), bytes_needed);
     if (plan.in_use) return LeaveForRestart(plan);
-    if (auto failure = Replace(plan)) return Undo(std::move(*failure), plan);
+    {
+      // Nobody waiting on the gate sees the set half replaced: it is replaced, or undone, first.
+      const ReplacingGate::Replacing replacing(replacing_);
+      if (auto failure = Replace(plan)) return Undo(std::move(*failure), plan);
+    }
+    ClearAside(plan);
   }
   LookAgain();
   return End(Outcome::kInstalled, {}, true, bytes_needed);
@@ -222,10 +230,14 @@ std::optional<Failure> Run::Replace(Plan& plan) {
   if (!failure) failure = ReplaceAll(place_.folder, place_.patience, plan);
   if (!failure) failure = place_.lock.Record({});
   CloseTargets(plan);
-  if (failure) return failure;
+  return failure;
+}
+
+// What the targets were moved aside to goes once the set is committed; what cannot go yet is
+// named, and the last look tries again.
+void Run::ClearAside(const Plan& plan) {
   for (const Change& change : plan.changes)
     leftovers_.Remove(place_.folder, place_.patience, change.Aside());
-  return std::nullopt;
 }
 
 // A removal the system accepted can still fail to happen: Wine removes a file only when its

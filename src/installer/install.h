@@ -13,6 +13,7 @@
 #include "installer/failure.h"
 #include "installer/folder_lock.h"
 #include "installer/patience.h"
+#include "installer/replacing_gate.h"
 #include "installer/restart_schedule.h"
 
 // What a run came to, and what it found that the person at the machine may need to know.
@@ -30,11 +31,13 @@ struct InstallReport {
   std::uint64_t bytes_needed = 0;
 };
 
-// How long a run waits, and where it schedules work for the next restart. Tests narrow these.
+// How long a run waits, where it schedules work for the next restart, and who may wait for its
+// replacing to end. Tests narrow these.
 struct InstallSettings {
   DWORD lock_wait_ms = kLockWaitMilliseconds;  // for another run on the same folder
   DWORD patience_ms = kPatienceMilliseconds;   // for programs that open a file for a moment
   RegistryValue restart_renames = PendingRenames();
+  ReplacingGate* replacing = nullptr;
 };
 
 // Writes every payload of `catalogue` from `module` into `directory` (ending in a backslash),

@@ -10,9 +10,10 @@ namespace {
 
 // What this process can tell of the process that started it.
 struct Parent {
-  std::wstring image;  // its image's full path; empty where it cannot say
-  bool in_another_session = false;
-  bool started_later = false;  // than this process: its id is not the parent's any more
+  std::wstring name;   // its image file name, from the list of processes; empty where it has gone
+  std::wstring image;  // its image's full path; empty where it cannot be asked
+  std::optional<bool> in_another_session;
+  std::optional<bool> started_later;  // than this process: its id is not the parent's any more
 };
 
 // The FILETIME `time` as a number, to compare.
@@ -26,28 +27,57 @@ ULONGLONG StartOf(HANDLE process) {
   return GetProcessTimes(process, &created, &exited, &kernel, &user) ? Ticks(created) : 0;
 }
 
-Parent ParentOf(DWORD own_session) {
-  const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+// The entry of the process `id` in the list `snapshot`; none where it is not listed.
+std::optional<PROCESSENTRY32W> EntryOf(HANDLE snapshot, DWORD id) {
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
-  DWORD parent_id = 0;
-  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more && parent_id == 0;
-       more = Process32NextW(snapshot.get(), &entry)) {
-    if (entry.th32ProcessID == GetCurrentProcessId()) parent_id = entry.th32ParentProcessID;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more;
+       more = Process32NextW(snapshot, &entry)) {
+    if (entry.th32ProcessID == id) return entry;
   }
+  return std::nullopt;
+}
+
+Parent ParentOf(DWORD own_session) {
   Parent parent;
+  const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  const std::optional<PROCESSENTRY32W> self = EntryOf(snapshot.get(), GetCurrentProcessId());
+  const DWORD parent_id = self ? self->th32ParentProcessID : 0;
+  const std::optional<PROCESSENTRY32W> listed =
+      parent_id != 0 ? EntryOf(snapshot.get(), parent_id) : std::nullopt;
+  if (!listed) return parent;
+  parent.name = listed->szExeFile;
+  // A parent another account runs (its elevation over the shoulder, say) cannot be asked with
+  // this process's rights: what it is stays unknown.
   const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, parent_id));
+  if (!process) return parent;
   std::wstring path(MAX_PATH, L'\0');
   DWORD size = MAX_PATH;
-  if (!process || !QueryFullProcessImageNameW(process.get(), 0, path.data(), &size)) return parent;
-  parent.image = path.substr(0, size);
+  if (QueryFullProcessImageNameW(process.get(), 0, path.data(), &size))
+    parent.image = path.substr(0, size);
   DWORD session = 0;
-  parent.in_another_session = !ProcessIdToSessionId(parent_id, &session) || session != own_session;
+  if (ProcessIdToSessionId(parent_id, &session)) parent.in_another_session = session != own_session;
   // A process id is reused once its process has gone: one started after this process cannot
   // have started it.
   const ULONGLONG started = StartOf(process.get());
-  parent.started_later = started == 0 || started > StartOf(GetCurrentProcess());
+  if (started != 0) parent.started_later = started > StartOf(GetCurrentProcess());
   return parent;
+}
+
+// Whether the console's window is there to be seen, as user32 says; asked only where every other
+// cue says a person waits, since loading user32 changes what the console's handler hears (logging
+// off and shutting down no longer reach it). Where user32 cannot be loaded from the system folder
+// alone (Vista without KB2533623), the window counts as shown: the wait ends by itself.
+void AskUser32(HWND window, StartCues& cues) {
+  const UniqueModule user32(LoadLibraryExW(L"user32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+  if (!user32) return;
+  using Ask = BOOL(WINAPI*)(HWND);
+  const auto is_window =
+      reinterpret_cast<Ask>(reinterpret_cast<void*>(GetProcAddress(user32.get(), "IsWindow")));
+  const auto visible = reinterpret_cast<Ask>(
+      reinterpret_cast<void*>(GetProcAddress(user32.get(), "IsWindowVisible")));
+  if (is_window != nullptr) cues.is_window = is_window(window) != FALSE;
+  if (visible != nullptr) cues.visible = visible(window) != FALSE;
 }
 
 // The subsystem an image's header declares (IMAGE_SUBSYSTEM_WINDOWS_GUI, _CUI, ...); 0 where
@@ -94,35 +124,54 @@ Choice CommittedChoice(wchar_t c) {
   return choice == Choice::kOther ? Choice::kNone : choice;
 }
 
-// Whether the process image `name` is a host that runs scheduled tasks: the Task Scheduler's
-// service host, and the task engine that starts a task's actions up to Windows 8.1.
-bool IsTaskHost(const std::wstring& name) {
-  for (const wchar_t* host : {L"svchost.exe", L"taskeng.exe"}) {
+// Whether the process image `name` runs programs with nobody watching: the Task Scheduler's
+// service host, the task engine that starts a task's actions up to Windows 8.1, and winget's COM
+// server, which starts an installer as a double-click would, behind its PowerShell module and
+// graphical front ends.
+bool IsUnattendedHost(const std::wstring& name) {
+  for (const wchar_t* host : {L"svchost.exe", L"taskeng.exe", L"WindowsPackageManagerServer.exe"}) {
     if (CompareStringOrdinal(name.c_str(), -1, host, -1, TRUE) == CSTR_EQUAL) return true;
   }
   return false;
 }
 
-// The one window's closing, for the console's handler.
+// Whether the console's window, as `cues` have it, is one a person sees.
+bool ConsoleWindowShown(const StartCues& cues) {
+  return cues.console_window && cues.is_window && (cues.visible || !cues.vista);
+}
+
+// The one window's closing, for the console's handler, which may still be called after the
+// object has gone: it takes the lock that the object's end takes.
+SRWLOCK handler_lock = SRWLOCK_INIT;
 WindowClosing* closing_the_window = nullptr;
 
-BOOL WINAPI OnConsoleEvent(DWORD event) { return closing_the_window->OnEvent(event); }
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  AcquireSRWLockShared(&handler_lock);
+  const BOOL handled = closing_the_window != nullptr ? closing_the_window->OnEvent(event) : FALSE;
+  ReleaseSRWLockShared(&handler_lock);
+  return handled;
+}
 
 }  // namespace
 
 bool APersonWaits(const StartCues& cues) {
-  return cues.console_input && cues.console_output && cues.console_processes == 1 &&
-         cues.session != 0 && !cues.hidden && !cues.windowless &&
-         cues.parent_subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI && !IsTaskHost(cues.parent_name) &&
-         !cues.parent_in_another_session && !cues.parent_started_later;
+  if (cues.arguments || !cues.console_input || !cues.console_output ||
+      cues.console_processes != 1 || cues.session == 0 || cues.hidden || !ConsoleWindowShown(cues))
+    return false;
+  if (cues.parent_name.empty() || IsUnattendedHost(cues.parent_name)) return false;
+  return cues.parent_subsystem.value_or(IMAGE_SUBSYSTEM_WINDOWS_GUI) ==
+             IMAGE_SUBSYSTEM_WINDOWS_GUI &&
+         !cues.parent_in_another_session.value_or(false) &&
+         !cues.parent_started_later.value_or(false);
 }
 
-bool StartedByAPerson() {
+bool StartedByAPerson(bool arguments) {
   StartCues cues;
+  cues.arguments = arguments;
   cues.console_input = IsConsole(STD_INPUT_HANDLE);
   cues.console_output = IsConsole(STD_OUTPUT_HANDLE);
-  // Unattended runs redirect their output: they ask nothing more.
-  if (!cues.console_input || !cues.console_output) return false;
+  // Programs pass arguments and unattended runs redirect their output: they ask nothing more.
+  if (arguments || !cues.console_input || !cues.console_output) return false;
   DWORD processes[2];
   cues.console_processes = GetConsoleProcessList(processes, 2);
   ProcessIdToSessionId(GetCurrentProcessId(), &cues.session);
@@ -130,14 +179,19 @@ bool StartedByAPerson() {
   startup.cb = sizeof startup;
   GetStartupInfoW(&startup);
   cues.hidden = (startup.dwFlags & STARTF_USESHOWWINDOW) && startup.wShowWindow == SW_HIDE;
-  // From Windows 7 on, a console made with CREATE_NO_WINDOW has none (a pseudo console's is
-  // one kept for its messages only, never null).
-  cues.windowless = GetConsoleWindow() == nullptr;
+  const HWND window = GetConsoleWindow();
+  cues.console_window = window != nullptr;
+  const DWORD version = GetVersion();
+  cues.vista = LOBYTE(LOWORD(version)) == 6 && HIBYTE(LOWORD(version)) == 0;
   const Parent parent = ParentOf(cues.session);
-  cues.parent_name = parent.image.substr(parent.image.find_last_of(L'\\') + 1);
-  cues.parent_subsystem = parent.image.empty() ? 0 : SubsystemOf(parent.image);
+  cues.parent_name = parent.name;
+  if (!parent.image.empty()) {
+    if (const WORD subsystem = SubsystemOf(parent.image)) cues.parent_subsystem = subsystem;
+  }
   cues.parent_in_another_session = parent.in_another_session;
   cues.parent_started_later = parent.started_later;
+  if (!APersonWaits(cues)) return false;
+  AskUser32(window, cues);
   return APersonWaits(cues);
 }
 
@@ -167,18 +221,32 @@ void ShowPrompt(const std::wstring& prompt) {
   PrintLine(STD_OUTPUT_HANDLE, prompt);
 }
 
-std::optional<KEY_EVENT_RECORD> NextKey() {
-  INPUT_RECORD record;
-  DWORD read = 0;
-  while (ReadConsoleInputW(GetStdHandle(STD_INPUT_HANDLE), &record, 1, &read) && read == 1) {
+std::optional<KEY_EVENT_RECORD> NextKey(ULONGLONG deadline) {
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
+    if (WaitForSingleObject(input, static_cast<DWORD>(deadline - now)) != WAIT_OBJECT_0) break;
+    INPUT_RECORD record;
+    DWORD read = 0;
+    if (!ReadConsoleInputW(input, &record, 1, &read) || read != 1) break;
     if (record.EventType == KEY_EVENT) return record.Event.KeyEvent;
   }
   return std::nullopt;
 }
 
+WindowClosing::~WindowClosing() {
+  if (!listening_) return;
+  SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
+  // Taking the handler out does not wait for one already running, which may still use this.
+  AcquireSRWLockExclusive(&handler_lock);
+  closing_the_window = nullptr;
+  ReleaseSRWLockExclusive(&handler_lock);
+}
+
 void WindowClosing::Listen() {
+  AcquireSRWLockExclusive(&handler_lock);
   closing_the_window = this;
-  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  ReleaseSRWLockExclusive(&handler_lock);
+  listening_ = SetConsoleCtrlHandler(OnConsoleEvent, TRUE) != FALSE;
 }
 
 void WindowClosing::Between(int status) {
@@ -199,11 +267,8 @@ BOOL WindowClosing::OnEvent(DWORD event) {
   const int between_runs = status_;
   const bool in_progress = run_in_progress_;
   asked_ = true;
-  // The window is closing: Windows ends the program a few seconds after this event whatever it
-  // is doing, so what it closed for the run is reopened first; the run has what time is left,
-  // and a run cut off is undone by the next.
   const bool closing = event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT;
-  if (in_progress && closing && reopens_ != nullptr) reopens_->Reopen();
+  if (in_progress && closing) ReopenFirst();
   ReleaseSRWLockExclusive(&lock_);
   if (!in_progress) {
     end_(static_cast<UINT>(between_runs));
@@ -217,6 +282,16 @@ BOOL WindowClosing::OnEvent(DWORD event) {
   ReleaseSRWLockExclusive(&lock_);
   end_(static_cast<UINT>(status));
   return TRUE;
+}
+
+// The window is closing during a run: Windows ends the program a few seconds after this event
+// whatever it is doing, so what it closed for the run is reopened first, but never onto a set
+// half replaced: a replacing under way ends first, finished or undone, and none begins after.
+// The run has what time is left; one cut off is undone by the next.
+void WindowClosing::ReopenFirst() {
+  if (reopens_ == nullptr) return;
+  replacing_.Shut();
+  reopens_->Reopen();
 }
 
 WindowClosing::RunInProgress::RunInProgress(WindowClosing& closing) : closing_(closing) {
