@@ -109,7 +109,7 @@ TEST_F(InstallTest, FileKeptInUseWithoutARestartToWaitForLeavesTheFolderAsItWas)
     ASSERT_EQ(result.problems.size(), 2u);
     EXPECT_EQ(result.problems[0].code, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_NE(result.problems[0].what.find(dir_.path() + L"schpp.dic"), std::wstring::npos);
-    EXPECT_EQ(result.problems[0].file, dir_.path() + L"schpp.dic");
+    EXPECT_EQ(result.held_file, dir_.path() + L"schpp.dic");
     EXPECT_NE(result.problems[1].what.find(L"could not schedule"), std::wstring::npos);
   }
   EXPECT_EQ(Contents(), before);
@@ -248,7 +248,7 @@ TEST_F(InstallTest, TargetsThatAreNotPlainWritableFilesStopTheRunBeforeAnyChange
   result = Install();
   EXPECT_EQ(result.outcome, Outcome::kRefused);
   ASSERT_EQ(result.problems.size(), 1u);
-  EXPECT_EQ(result.problems[0].file, dir_.path() + L"schpp.dic");
+  EXPECT_EQ(result.read_only_file, dir_.path() + L"schpp.dic");
   EXPECT_NE(result.problems[0].what.find(dir_.path() + L"schpp.dic is read-only"),
             std::wstring::npos);
   EXPECT_EQ(Contents(), before);
@@ -285,7 +285,7 @@ TEST_F(InstallTest, LitterNeverWedgesLaterRuns) {
   }
   EXPECT_EQ(result.outcome, Outcome::kInUse);
   ASSERT_FALSE(result.problems.empty());
-  EXPECT_EQ(result.problems[0].file, dir_.path() + L"schpp.dic.orvex-new");
+  EXPECT_EQ(result.held_file, dir_.path() + L"schpp.dic.orvex-new");
   EXPECT_NE(result.problems[0].what.find(L"schpp.dic.orvex-new is still held by another program"),
             std::wstring::npos);
   // Found by the run, not said by the system: the removal's own code stays with its warning.
@@ -531,7 +531,7 @@ class RestartTest : public ::testing::Test {
     EXPECT_TRUE(host);
     const InstallReport report = Install();
     EXPECT_EQ(report.outcome, Outcome::kScheduled);
-    EXPECT_EQ(report.problems.at(0).file, Shown() + L"latin.ocr");
+    EXPECT_EQ(report.held_file, Shown() + L"latin.ocr");
     // Scheduled once, however often a run schedules it.
     const std::wstring scheduled = ScheduledRenames();
     const std::wstring rename = L"\\??\\" + Resources() + L"latin.ocr.orvex-new";

@@ -14,12 +14,14 @@ constexpr DWORD kDispositionIgnoreReadOnly = 0x10;
 std::optional<Failure> CreateEntry(const ResourceFolder& folder, Patience& patience,
                                    const std::wstring& name, DWORD access, UniqueHandle& file) {
   const std::wstring path = folder.path + name;
-  if (auto failure = patience.Retry(L"could not create " + path, [&] {
+  if (auto failure = patience.Retry([&] {
         file.reset(CreateFileW(path.c_str(), access | DELETE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
         return static_cast<bool>(file);
-      }))
+      })) {
+    failure->what = L"could not create " + path;
     return failure;
+  }
   return CheckCreatedInFolder(folder, name, file);
 }
 
@@ -75,16 +77,14 @@ std::optional<Failure> RemoveEntry(const ResourceFolder& folder, Patience& patie
   };
   // Deleting through the checked handle removes exactly what was checked.
   std::optional<Failure> failure = patience.Retry(
-      L"could not remove " + path,
       [&] { return DeleteThroughHandle(entry.handle.get(), read_only); }, outcome_of);
-  // Left alone for the attribute: refused, as a read-only target is, and named for the person.
-  if (failure && read_only && failure->outcome != Outcome::kInUse) {
-    Failure read_only_file =
-        Finding(path + L" is read-only and has another name outside the folder; it was left alone",
-                Outcome::kRefused);
-    read_only_file.file = path;
-    return read_only_file;
-  }
+  if (!failure) return std::nullopt;
+  // Left alone for the attribute: refused, as a read-only target is.
+  if (read_only && failure->outcome != Outcome::kInUse)
+    return Finding(
+        path + L" is read-only and has another name outside the folder; it was left alone",
+        Outcome::kRefused);
+  failure->what = L"could not remove " + path;
   return failure;
 }
 
@@ -118,12 +118,12 @@ std::optional<Failure> MoveOpened(const ResourceFolder& folder, Patience& patien
   };
   // The checked handle stays open (sharing deletion) until the name has moved.
   std::optional<Failure> failure = patience.Retry(
-      L"could not move " + source + L" to " + target,
       [&] {
         return MoveFileExW(source.c_str(), target.c_str(), flags | MOVEFILE_WRITE_THROUGH) != FALSE;
       },
       outcome_of);
   opened.handle.reset();
+  if (failure) failure->what = L"could not move " + source + L" to " + target;
   return failure;
 }
 

@@ -25,8 +25,8 @@
 // name elsewhere). Anything else is left alone and is a failure; so is a link the system
 // would only follow. A file that another program keeps open or mapped past the wait is a
 // failure of kInUse; a read-only one with another name outside the folder, whose attribute is
-// never cleared, is refused as a read-only target is (kRefused, naming the file) where the
-// system cannot remove the name without clearing it.
+// never cleared, is refused as a read-only target is, where the system cannot remove the name
+// without clearing it: the only refusal that is the installer's own finding (no code).
 [[nodiscard]] std::optional<Failure> RemoveEntry(const ResourceFolder& folder, Patience& patience,
                                                  const std::wstring& name);
 

@@ -14,6 +14,15 @@ const LastStatusFunction kLastStatus = reinterpret_cast<LastStatusFunction>(
 
 }  // namespace
 
+Failure::Failure(std::wstring what, DWORD code, Outcome outcome)
+    : what(std::move(what)), code(code), outcome(outcome) {}
+Failure::Failure(DWORD code, Outcome outcome) : code(code), outcome(outcome) {}
+Failure::Failure(Failure&& other) noexcept = default;
+Failure::Failure(const Failure& other) = default;
+Failure& Failure::operator=(Failure&& other) noexcept = default;
+Failure& Failure::operator=(const Failure& other) = default;
+Failure::~Failure() = default;
+
 Failure Finding(std::wstring what, Outcome outcome) {
   return {std::move(what), ERROR_SUCCESS, outcome};
 }

@@ -22,12 +22,21 @@ inline constexpr LONG kStatusCannotDelete = static_cast<LONG>(0xC0000121);
 // outlasted the wait, a short write, a lock another run kept, a payload that is not what was
 // built, a read-only target. The code is never rewritten or made up: it only explains.
 struct Failure {
+  Failure() = default;
+  Failure(std::wstring what, DWORD code, Outcome outcome);
+  // How a call failed, for the caller to say what it was.
+  Failure(DWORD code, Outcome outcome);
+  // A failure passes through every room on its way up: these are defined once, in failure.cpp,
+  // rather than copied into each of them.
+  Failure(Failure&& other) noexcept;
+  Failure(const Failure& other);
+  Failure& operator=(Failure&& other) noexcept;
+  Failure& operator=(const Failure& other);
+  ~Failure();
+
   std::wstring what;           // e.g. L"could not replace C:\\Orvex\\IRIS_OCR\\resources\\eng.ilex"
   DWORD code = ERROR_SUCCESS;  // none: the installer's own finding, with no system message
   Outcome outcome = Outcome::kFailed;
-  // The file the next step names, set only by the room that knows it is one a person can act
-  // on: for kInUse and kScheduled the file another program holds, for kRefused a read-only one.
-  std::wstring file = {};
 };
 
 // The installer's own finding `what`, with no code.

@@ -45,7 +45,7 @@ std::optional<Failure> InspectEntry(const ResourceFolder& folder, Patience& pati
                                     const std::wstring& name, DWORD access, Entry& entry) {
   const std::wstring path = folder.path + name;
   entry = Entry{};
-  if (auto failure = patience.Retry(L"could not open " + path, [&] {
+  if (auto failure = patience.Retry([&] {
         entry.handle.reset(CreateFileW(
             path.c_str(), access | FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
             FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -53,6 +53,7 @@ std::optional<Failure> InspectEntry(const ResourceFolder& folder, Patience& pati
       })) {
     if (failure->code == ERROR_FILE_NOT_FOUND || failure->code == ERROR_PATH_NOT_FOUND)
       return std::nullopt;
+    failure->what = L"could not open " + path;
     return failure;
   }
   return ClassifyEntry(folder, name, entry);

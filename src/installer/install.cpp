@@ -76,8 +76,10 @@ class Run {
   // Ending the run.
   InstallReport LeaveForRestart(Plan& plan);
   InstallReport Undo(Failure cause, const Plan& plan);
-  InstallReport NotRestored(std::vector<Failure> problems);
-  InstallReport End(Failure cause, std::uint64_t bytes_needed = 0);
+  InstallReport NotRestored(std::vector<Failure> problems, const std::wstring& read_only_file);
+  InstallReport End(Failure cause, std::uint64_t bytes_needed = 0,
+                    const std::wstring* held_file = nullptr,
+                    const std::wstring* read_only_file = nullptr);
   InstallReport End(Outcome outcome, std::vector<Failure> problems, bool restored,
                     std::uint64_t bytes_needed);
 
@@ -97,26 +99,30 @@ class Run {
 InstallReport Run::Go() {
   if (auto failure = Lock()) return End(std::move(*failure));
   RunRecord earlier;
-  if (std::vector<Failure> problems = UndoStoppedRun(place_, earlier); !problems.empty())
-    return NotRestored(std::move(problems));
+  std::wstring read_only_file;
+  if (std::vector<Failure> problems = UndoStoppedRun(place_, earlier, read_only_file);
+      !problems.empty())
+    return NotRestored(std::move(problems), read_only_file);
   Plan plan;
   const std::optional<Failure> unplanned =
       PlanChanges(place_.folder, place_.patience, place_.catalogue, module_, plan);
   if (auto ending = KeepOrCancelSchedule(place_, earlier, unplanned ? nullptr : &plan))
-    return End(std::move(*ending));
+    return End(std::move(*ending), 0, &plan.held_file);
   RemoveLeftovers(place_.folder, place_.patience, place_.catalogue, leftovers_);
-  if (unplanned) return End(*unplanned);
+  if (unplanned) return End(*unplanned, 0, nullptr, &plan.read_only_file);
   const std::uint64_t bytes_needed = plan.Bytes();
   // A repeat run over an installed pack has nothing to check, stage or replace.
   if (!plan.changes.empty()) {
-    if (auto failure = Check(plan)) return End(std::move(*failure), bytes_needed);
-    if (auto failure = Stage(plan)) return End(std::move(*failure), bytes_needed);
-    if (auto failure = OpenToReplace(plan)) return End(std::move(*failure), bytes_needed);
+    if (auto failure = Check(plan)) return End(std::move(*failure), bytes_needed, &plan.held_file);
+    std::optional<Failure> failure = Stage(plan);
+    if (!failure) failure = OpenToReplace(plan);
+    if (failure) return End(std::move(*failure), bytes_needed);
     if (plan.in_use) return LeaveForRestart(plan);
     {
       // Nobody waiting on the gate sees the set half replaced: it is replaced, or undone, first.
       const ReplacingGate::Replacing replacing(replacing_);
-      if (auto failure = Replace(plan)) return Undo(std::move(*failure), plan);
+      failure = Replace(plan);
+      if (failure) return Undo(std::move(*failure), plan);
     }
     ClearAside(plan);
   }
@@ -171,10 +177,16 @@ std::optional<Failure> Run::CheckWorkingNames(Plan& plan) {
       // said is that removal's own warning.
       Failure held{L"could not replace " + folder.path + change.target + L": " + path +
                        L" is still held by another program",
-                   failure ? failure->code : ERROR_SUCCESS, Outcome::kInUse, path};
-      if (name == &change.staged) return held;
+                   failure ? failure->code : ERROR_SUCCESS, Outcome::kInUse};
+      if (name == &change.staged) {
+        plan.held_file = path;
+        return held;
+      }
       leftovers_.Hold(*name);
-      if (!plan.in_use) plan.in_use = std::move(held);
+      if (!plan.in_use) {
+        plan.in_use = std::move(held);
+        plan.held_file = path;
+      }
     }
   }
   return std::nullopt;
@@ -216,10 +228,6 @@ std::optional<Failure> Run::Stage(const Plan& plan) {
 std::optional<Failure> Run::OpenToReplace(Plan& plan) {
   if (plan.in_use) return std::nullopt;
   std::optional<Failure> failure = OpenTargets(place_.folder, place_.patience, plan);
-  if (failure && failure->outcome == Outcome::kInUse) {
-    plan.in_use = std::move(failure);
-    return std::nullopt;
-  }
   if (failure) RemoveStaged(plan, plan.changes.size());
   return failure;
 }
@@ -339,7 +347,7 @@ InstallReport Run::LeaveForRestart(Plan& plan) {
   }
   if (!not_scheduled) {
     in_use.outcome = Outcome::kScheduled;
-    return End(std::move(in_use), plan.Bytes());
+    return End(std::move(in_use), plan.Bytes(), &plan.held_file);
   }
   RemoveStaged(plan, plan.changes.size());
   const Outcome outcome = not_scheduled->outcome;
@@ -347,7 +355,9 @@ InstallReport Run::LeaveForRestart(Plan& plan) {
   problems.push_back(std::move(in_use));
   problems.push_back(std::move(*not_scheduled));
   if (auto failure = place_.lock.Record({})) problems.push_back(std::move(*failure));
-  return End(outcome, std::move(problems), true, plan.Bytes());
+  InstallReport report = End(outcome, std::move(problems), true, plan.Bytes());
+  report.held_file = plan.held_file;
+  return report;
 }
 
 // Undoes this run's replacements after `cause`; where they could not all be undone, the next
@@ -362,17 +372,24 @@ InstallReport Run::Undo(Failure cause, const Plan& plan) {
 
 // Ends the run where what an earlier run left could not be read or put back, for `problems`, the
 // first the cause: the next run finishes the undo.
-InstallReport Run::NotRestored(std::vector<Failure> problems) {
+InstallReport Run::NotRestored(std::vector<Failure> problems, const std::wstring& read_only_file) {
   const Outcome outcome = problems.front().outcome;
-  return End(outcome, std::move(problems), false, 0);
+  InstallReport report = End(outcome, std::move(problems), false, 0);
+  report.read_only_file = read_only_file;
+  return report;
 }
 
-// Ends the run for `cause`, with the outcome it gives.
-InstallReport Run::End(Failure cause, std::uint64_t bytes_needed) {
+// Ends the run for `cause`, with the outcome it gives, naming the file another program holds or
+// the read-only target where that is why.
+InstallReport Run::End(Failure cause, std::uint64_t bytes_needed, const std::wstring* held_file,
+                       const std::wstring* read_only_file) {
   const Outcome outcome = cause.outcome;
   std::vector<Failure> problems;
   problems.push_back(std::move(cause));
-  return End(outcome, std::move(problems), true, bytes_needed);
+  InstallReport report = End(outcome, std::move(problems), true, bytes_needed);
+  if (held_file) report.held_file = *held_file;
+  if (read_only_file) report.read_only_file = *read_only_file;
+  return report;
 }
 
 // What the run came to, told in full. Leftovers that stay are told after the outcome's own
@@ -380,7 +397,7 @@ InstallReport Run::End(Failure cause, std::uint64_t bytes_needed) {
 InstallReport Run::End(Outcome outcome, std::vector<Failure> problems, bool restored,
                        std::uint64_t bytes_needed) {
   for (Failure& warning : leftovers_.warnings()) problems.push_back(std::move(warning));
-  return {outcome, restored, std::move(problems), bytes_needed};
+  return {outcome, restored, std::move(problems), bytes_needed, {}, {}};
 }
 
 }  // namespace

@@ -22,13 +22,16 @@ struct InstallReport {
   // After a failure, whether the folder holds what it held before the run; where it could not
   // be put back, the next run finishes the undo.
   bool restored = true;
-  // In the order they happened; after a failure, the first is its cause, and names the file
-  // another program holds (kInUse) or the read-only target (kRefused) where that is why. After
-  // an installation these are warnings only (working files that could not be removed); with
-  // kScheduled the first says which file is in use, and names it.
+  // In the order they happened; after a failure, the first is its cause. After an installation
+  // these are warnings only (working files that could not be removed); with kScheduled the
+  // first says which file is in use.
   std::vector<Failure> problems;
   // What the files the run writes take, in bytes.
   std::uint64_t bytes_needed = 0;
+  // The file another program holds, where that decided the outcome.
+  std::wstring held_file;
+  // The read-only target that refused the run, where that is why it failed.
+  std::wstring read_only_file;
 };
 
 // How long a run waits, where it schedules work for the next restart, and who may wait for its

@@ -5,7 +5,6 @@
 
 #include <optional>
 #include <string>
-#include <utility>
 
 #include "installer/failure.h"
 
@@ -26,26 +25,25 @@ class Patience {
 
   // Calls `attempt` (true on success, the error left for LastSystemError otherwise) until it
   // succeeds, fails in a way `outcome_of` does not put down to another program's hold (kInUse),
-  // or the wait is spent. Returns the failure `what` with the system's code and that outcome: a
-  // hold that outlasts the wait stays a file in use (an access denial behind which the system
-  // says the file is being deleted or is mapped must not read as a lack of rights). Nothing
-  // waits, and no call is added, when nobody holds anything.
+  // or the patience is spent. Returns how it failed, for the caller to say what failed: the
+  // system's code and that outcome, so that a hold that outlasts the wait stays a file in use
+  // (an access denial behind which the system says the file is being deleted or is mapped must
+  // not read as a lack of rights). Nothing waits, and no call is added, when nobody holds
+  // anything.
   template <typename Attempt, typename Judge>
-  [[nodiscard]] std::optional<Failure> Retry(std::wstring what, const Attempt& attempt,
-                                             const Judge& outcome_of) {
+  [[nodiscard]] std::optional<Failure> Retry(const Attempt& attempt, const Judge& outcome_of) {
     for (DWORD pause = kFirstPauseMilliseconds;;) {
       if (attempt()) return std::nullopt;
       const SystemError error = LastSystemError();
       const Outcome outcome = outcome_of(error);
-      if (outcome != Outcome::kInUse || !Pause(pause))
-        return Failure{std::move(what), error.code, outcome};
+      if (outcome != Outcome::kInUse || !Pause(pause)) return Failure(error.code, outcome);
     }
   }
 
   // Retry, with the outcome each error gives by itself (OutcomeOfError).
   template <typename Attempt>
-  [[nodiscard]] std::optional<Failure> Retry(std::wstring what, const Attempt& attempt) {
-    return Retry(std::move(what), attempt, OutcomeOfError);
+  [[nodiscard]] std::optional<Failure> Retry(const Attempt& attempt) {
+    return Retry(attempt, OutcomeOfError);
   }
 
  private:

@@ -51,10 +51,8 @@ std::optional<Failure> PlanChanges(const ResourceFolder& folder, Patience& patie
         return failure;
       if (same) continue;
       if (target.read_only) {
-        Failure read_only =
-            Finding(path + L" is read-only, so it was not overwritten", Outcome::kRefused);
-        read_only.file = path;
-        return read_only;
+        plan.read_only_file = path;
+        return Finding(path + L" is read-only, so it was not overwritten", Outcome::kRefused);
       }
     }
     plan.changes.push_back(std::move(change));
@@ -69,8 +67,10 @@ std::optional<Failure> OpenTargets(const ResourceFolder& folder, Patience& patie
     if (auto failure = OpenToMove(folder, patience, change.target, L"could not replace " + path,
                                   change.opened)) {
       CloseTargets(plan);
-      if (failure->outcome == Outcome::kInUse) failure->file = path;
-      return failure;
+      if (failure->outcome != Outcome::kInUse) return failure;
+      plan.in_use = std::move(failure);
+      plan.held_file = path;
+      return std::nullopt;
     }
   }
   return std::nullopt;

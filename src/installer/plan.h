@@ -35,12 +35,17 @@ struct Change {
 // The target `name` and the names of its working files.
 Change ChangeFor(const std::wstring& name);
 
-// What a run changes: the targets that differ from their payloads, in the catalogue's order.
+// What a run changes: the targets that differ from their payloads, in the catalogue's order; and
+// what stands in the way of the changes, with the file a person can act on.
 struct Plan {
   std::vector<Change> changes;
   // A file another program keeps that the changes have to wait for, where the checks or the
-  // opening of the targets found one: then the whole set is replaced at the next restart.
+  // opening of the targets found one (then the whole set is replaced at the next restart), and
+  // the file; the file, too, where a staged file's name is held, which ends the run.
   std::optional<Failure> in_use;
+  std::wstring held_file;
+  // The read-only target that keeps the plan from being made, where one does.
+  std::wstring read_only_file;
 
   std::vector<std::wstring> Targets() const;
   // What the files the run writes take, in bytes.
@@ -49,15 +54,15 @@ struct Plan {
 
 // Plans the changes of `catalogue`, whose payloads `module` carries, in `folder`. A target that
 // already holds its payload is left alone; one that another program keeps from being read at
-// all has to be written. A target that is not a plain file fails; a read-only one is refused,
-// naming it (kRefused, with the file).
+// all has to be written. A target that is not a plain file fails; a read-only one is refused
+// (kRefused), and is the plan's read-only file.
 [[nodiscard]] std::optional<Failure> PlanChanges(const ResourceFolder& folder, Patience& patience,
                                                  const Catalogue& catalogue, HMODULE module,
                                                  Plan& plan);
 
-// Opens every target of `plan` that is to be moved aside, before any is moved. The first that
-// could not be opened is the failure, naming its file where another program holds it; then none
-// stays open.
+// Opens every target of `plan` that is to be moved aside, before any is moved. One that another
+// program keeps open becomes the plan's file in use, and nothing is opened; any other failure is
+// returned, and then none stays open either.
 [[nodiscard]] std::optional<Failure> OpenTargets(const ResourceFolder& folder, Patience& patience,
                                                  Plan& plan);
 

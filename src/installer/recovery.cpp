@@ -24,11 +24,21 @@ std::vector<std::wstring> CatalogueNamesAmong(const Catalogue& catalogue,
 }
 
 // Puts back every target of `names` whose replacement had begun, then removes the staged files.
+// A read-only entry it cannot remove is `read_only_file`, for the next step to name.
 std::vector<Failure> RollBack(const ResourceFolder& folder, Patience& patience,
-                              const std::vector<std::wstring>& names) {
+                              const std::vector<std::wstring>& names,
+                              std::wstring& read_only_file) {
   std::vector<Failure> problems;
   const auto collect = [&](std::optional<Failure> failure) {
     if (failure) problems.push_back(std::move(*failure));
+  };
+  // RemoveEntry refuses, as its own finding, only a read-only entry.
+  const auto remove = [&](const std::wstring& name) {
+    std::optional<Failure> failure = RemoveEntry(folder, patience, name);
+    if (failure && failure->outcome == Outcome::kRefused && failure->code == ERROR_SUCCESS &&
+        read_only_file.empty())
+      read_only_file = folder.path + name;
+    return failure;
   };
   for (const std::wstring& name : names) {
     const Change files = ChangeFor(name);
@@ -44,24 +54,23 @@ std::vector<Failure> RollBack(const ResourceFolder& folder, Patience& patience,
       collect(std::move(failure));
     } else if (marker.kind == EntryKind::kFile) {
       marker.handle.reset();
-      std::optional<Failure> failure = RemoveEntry(folder, patience, files.target);
-      if (!failure) failure = RemoveEntry(folder, patience, files.absent);
+      std::optional<Failure> failure = remove(files.target);
+      if (!failure) failure = remove(files.absent);
       collect(std::move(failure));
     }
   }
   // Staged files stay until every target is back: they are harmless, and removing them first
   // would not make the next run's undo any easier.
   if (problems.empty()) {
-    for (const std::wstring& name : names)
-      collect(RemoveEntry(folder, patience, ChangeFor(name).staged));
+    for (const std::wstring& name : names) collect(remove(ChangeFor(name).staged));
   }
   return problems;
 }
 
 // RollBack of `names` and, once everything is back, the record cleared.
 std::vector<Failure> Undo(Workplace& place, Patience& patience,
-                          const std::vector<std::wstring>& names) {
-  std::vector<Failure> problems = RollBack(place.folder, patience, names);
+                          const std::vector<std::wstring>& names, std::wstring& read_only_file) {
+  std::vector<Failure> problems = RollBack(place.folder, patience, names, read_only_file);
   if (problems.empty()) {
     if (auto failure = place.lock.Record({})) problems.push_back(std::move(*failure));
   }
@@ -85,7 +94,8 @@ bool StagedFilesHold(Workplace& place, const Plan& plan) {
 
 }  // namespace
 
-std::vector<Failure> UndoStoppedRun(Workplace& place, RunRecord& earlier) {
+std::vector<Failure> UndoStoppedRun(Workplace& place, RunRecord& earlier,
+                                    std::wstring& read_only_file) {
   std::vector<Failure> problems;
   if (auto failure = place.lock.ReadRecord(earlier)) {
     problems.push_back(std::move(*failure));
@@ -94,7 +104,7 @@ std::vector<Failure> UndoStoppedRun(Workplace& place, RunRecord& earlier) {
   if (earlier.for_restart) return problems;
   const std::vector<std::wstring> names = CatalogueNamesAmong(place.catalogue, earlier.names);
   if (names.empty()) return problems;
-  return Undo(place, place.patience, names);
+  return Undo(place, place.patience, names, read_only_file);
 }
 
 // A plan that failed cannot say the schedule is still right, so it is cancelled too: a run that
@@ -109,11 +119,14 @@ std::optional<Failure> KeepOrCancelSchedule(Workplace& place, const RunRecord& e
     return failure;
   if (scheduled > 0 && scheduled == names.size() && plan && plan->Targets() == names &&
       StagedFilesHold(place, *plan)) {
-    std::optional<Failure> unopened = OpenTargets(place.folder, place.patience, *plan);
+    // A target still in use keeps the schedule standing; one that cannot be opened for another
+    // reason leaves it to be taken back.
+    const std::optional<Failure> unopened = OpenTargets(place.folder, place.patience, *plan);
     CloseTargets(*plan);
-    if (unopened && unopened->outcome == Outcome::kInUse) {
-      unopened->outcome = Outcome::kScheduled;
-      return unopened;
+    if (!unopened && plan->in_use) {
+      Failure standing = std::move(*plan->in_use);
+      standing.outcome = Outcome::kScheduled;
+      return standing;
     }
   }
   if (scheduled > 0) {
@@ -126,5 +139,6 @@ std::optional<Failure> KeepOrCancelSchedule(Workplace& place, const RunRecord& e
 
 std::vector<Failure> UndoReplacements(Workplace& place, const Plan& plan) {
   Patience patience(place.patience_ms);
-  return Undo(place, patience, plan.Targets());
+  std::wstring read_only_file;  // the run's cause names what the next step needs
+  return Undo(place, patience, plan.Targets(), read_only_file);
 }

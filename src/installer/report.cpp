@@ -45,9 +45,7 @@ ReportedRun ReportRun(InstallReport report, const std::wstring& directory,
   const auto print = [&](const std::wstring& message) {
     PrintLine(STD_ERROR_HANDLE, AsShown(message, directory, shown));
   };
-  // The file the run's cause names: the one in use, or the read-only target.
-  const std::wstring file = report.problems.empty() ? L"" : report.problems.front().file;
-  ReportedRun outcome{report.outcome, FoundInUse(report.outcome) ? DisplayPath(file) : L"", {}};
+  ReportedRun outcome{report.outcome, DisplayPath(report.held_file), {}};
   // Who holds the file in use, where Windows can tell: named in the line that says it is in
   // use, the first.
   if (FoundInUse(report.outcome) && !outcome.held_file.empty()) {
@@ -71,7 +69,7 @@ ReportedRun ReportRun(InstallReport report, const std::wstring& directory,
   circumstances.holders = outcome.holders.named;
   circumstances.bytes = report.bytes_needed;
   circumstances.place = report.outcome == Outcome::kDiskFull ? DriveOf(directory) : directory;
-  if (report.outcome == Outcome::kRefused) circumstances.read_only_file = file;
+  circumstances.read_only_file = std::move(report.read_only_file);
   circumstances.elevated = report.outcome == Outcome::kRefused && IsElevated(GetCurrentProcess());
   const std::wstring next = NextStep(language, report.outcome, circumstances);
   if (!next.empty()) print(next);

@@ -12,8 +12,6 @@ namespace {
 constexpr wchar_t kNtPrefix[] = L"\\??\\";
 constexpr wchar_t kScheduleFailure[] = L"could not schedule the renames for the next restart";
 constexpr wchar_t kListFailure[] = L"could not read or change the renames for the next restart";
-// What the installer finds in a list it cannot split safely, and so never rewrites.
-constexpr wchar_t kUnreadable[] = L": a file in the list has nothing after it";
 
 // One entry of the list: a file, and what it becomes at the restart: "!" and a path, replacing
 // whatever has that name then; empty, the file is deleted.
@@ -45,6 +43,11 @@ bool Parse(const std::wstring& data, RenameList& list) {
   return true;
 }
 
+// `attempt` failed for a list that cannot be split: the installer's own finding.
+Failure Unreadable(const wchar_t* attempt) {
+  return Finding(attempt + std::wstring(L": a file in the list has nothing after it"));
+}
+
 // The list as the value holds it, but for the NUL after the last string.
 std::wstring Joined(const RenameList& list) {
   std::wstring data;
@@ -72,15 +75,14 @@ RenameList EntriesOf(const std::wstring& nt_folder, const BootRenames& renames) 
   return entries;
 }
 
-// Opens the value's key to read and reads the list; none where the value is not there. A failure
-// is said as `attempt`: with the system's code (ERROR_FILE_NOT_FOUND where there is no key), or
-// where the list cannot be split, as the installer's own finding.
-std::optional<Failure> ReadList(const RegistryValue& value, const std::wstring& attempt,
-                                UniqueHkey& key, RenameList& list) {
+// Opens the value's key to read and reads the list; none where the value is not there. Returns
+// the system's status; `split` is false where the list cannot be split.
+LONG ReadList(const RegistryValue& value, UniqueHkey& key, RenameList& list, bool& split) {
   list.clear();
+  split = true;
   LONG status =
       RegOpenKeyExW(value.root, value.key, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put());
-  if (status != ERROR_SUCCESS) return SystemFailure(attempt, static_cast<DWORD>(status));
+  if (status != ERROR_SUCCESS) return status;
   std::wstring data(512, L'\0');
   DWORD bytes = 0;
   do {
@@ -89,11 +91,11 @@ std::optional<Failure> ReadList(const RegistryValue& value, const std::wstring& 
                               reinterpret_cast<BYTE*>(data.data()), &bytes);
     if (status == ERROR_MORE_DATA) data.resize(bytes / sizeof(wchar_t) + 1);
   } while (status == ERROR_MORE_DATA);
-  if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
-  if (status != ERROR_SUCCESS) return SystemFailure(attempt, static_cast<DWORD>(status));
+  if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+  if (status != ERROR_SUCCESS) return status;
   data.resize(bytes / sizeof(wchar_t));
-  if (!Parse(data, list)) return Finding(attempt + kUnreadable);
-  return std::nullopt;
+  split = Parse(data, list);
+  return ERROR_SUCCESS;
 }
 
 LONG WriteList(HKEY key, const wchar_t* name, const RenameList& list) {
@@ -142,29 +144,29 @@ std::optional<Failure> ScheduleRenames(const RegistryValue& value, const BootRen
     return failure;
   }
   const RenameList ours = EntriesOf(nt_folder, renames);
-  const std::wstring attempt = ours.empty() ? kListFailure : kScheduleFailure;
   UniqueHkey key;
   RenameList list;
-  std::optional<Failure> failure = ReadList(value, attempt, key, list);
+  bool split = true;
+  LONG status = ReadList(value, key, list, split);
   // Without the key there is nothing to take out, and nowhere to schedule.
-  if (failure && failure->code == ERROR_FILE_NOT_FOUND && ours.empty()) return std::nullopt;
-  if (!failure) {
-    RenameList kept;
-    for (const BootRename& entry : list) {
-      if (!SourceIsOneOf(entry, nt_folder, own)) kept.push_back(entry);
-    }
-    kept.insert(kept.end(), ours.begin(), ours.end());
-    if (kept == list) return std::nullopt;
-    // Opened to be changed only where it changes.
-    LONG status =
-        RegOpenKeyExW(value.root, value.key, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, key.put());
-    if (status == ERROR_SUCCESS) status = WriteList(key.get(), value.name, kept);
-    if (status == ERROR_SUCCESS) return std::nullopt;
-    failure = SystemFailure(attempt, static_cast<DWORD>(status));
+  if (status == ERROR_FILE_NOT_FOUND && ours.empty()) return std::nullopt;
+  if (!split) return Unreadable(ours.empty() ? kListFailure : kScheduleFailure);
+  RenameList kept;
+  for (const BootRename& entry : list) {
+    if (!SourceIsOneOf(entry, nt_folder, own)) kept.push_back(entry);
   }
+  kept.insert(kept.end(), ours.begin(), ours.end());
+  // Opened to be changed only where it changes.
+  if (status == ERROR_SUCCESS && kept != list) {
+    status = RegOpenKeyExW(value.root, value.key, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, key.put());
+    if (status == ERROR_SUCCESS) status = WriteList(key.get(), value.name, kept);
+  }
+  if (status == ERROR_SUCCESS) return std::nullopt;
+  if (ours.empty()) return SystemFailure(kListFailure, static_cast<DWORD>(status));
   // No Session Manager key: this system keeps no list that a run may schedule in.
-  if (!ours.empty() && failure->code == ERROR_FILE_NOT_FOUND) failure->outcome = Outcome::kRefused;
-  return failure;
+  if (status == ERROR_FILE_NOT_FOUND)
+    return Failure{kScheduleFailure, static_cast<DWORD>(status), Outcome::kRefused};
+  return SystemFailure(kScheduleFailure, static_cast<DWORD>(status));
 }
 
 std::optional<Failure> TakeBack(const RegistryValue& value, const std::wstring& folder,
@@ -180,9 +182,11 @@ std::optional<Failure> CountScheduled(const RegistryValue& value, const BootRena
   const RenameList ours = EntriesOf(nt_folder, renames);
   UniqueHkey key;
   RenameList list;
-  if (auto failure = ReadList(value, kListFailure, key, list)) {
-    if (failure->code != ERROR_FILE_NOT_FOUND) return failure;
-  }
+  bool split = true;
+  const LONG status = ReadList(value, key, list, split);
+  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+    return SystemFailure(kListFailure, static_cast<DWORD>(status));
+  if (!split) return Unreadable(kListFailure);
   for (const BootRename& entry : list) {
     for (const BootRename& mine : ours) {
       if (SameName(entry.from, mine.from) && SameName(entry.to, mine.to)) {
