@@ -111,7 +111,8 @@ InstallReport Run::Go() {
   RemoveLeftovers(place_.folder, place_.patience, place_.catalogue, leftovers_);
   if (unplanned) return End(*unplanned, 0, nullptr, &plan.read_only_file);
   const std::uint64_t bytes_needed = plan.Bytes();
-  // A repeat run over an installed pack has nothing to check, stage or replace.
+  // A repeat run over an installed pack has nothing to check, stage or replace. Of what may stop
+  // it, only the check names a file another program holds (a staged file's name).
   if (!plan.changes.empty()) {
     if (auto failure = Check(plan)) return End(std::move(*failure), bytes_needed, &plan.held_file);
     std::optional<Failure> failure = Stage(plan);
