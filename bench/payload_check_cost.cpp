@@ -28,10 +28,11 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "cannot load %ls (%lu)\n", argv[1], GetLastError());
     return 2;
   }
-  const PayloadTable table = BuildPayloadTable();
-  std::vector<Payload> payloads(table.size());
-  for (size_t i = 0; i < table.size(); ++i) {
-    if (auto failure = LoadPayload(image, table[i].resource_id, table[i].file_name, payloads[i])) {
+  const Catalogue catalogue = BuildCatalogue();
+  std::vector<Payload> payloads(catalogue.size());
+  for (size_t i = 0; i < catalogue.size(); ++i) {
+    if (auto failure =
+            LoadPayload(image, catalogue[i].resource_id, catalogue[i].file_name, payloads[i])) {
       std::fprintf(stderr, "%ls\n", Describe(*failure).c_str());
       return 2;
     }
@@ -64,9 +65,10 @@ int wmain(int argc, wchar_t** argv) {
     passes.push_back(milliseconds(start, end));
   }
   // What was timed is the installer's check only if it finds these payloads intact.
-  for (size_t i = 0; i < table.size(); ++i) {
-    if (PayloadDigest(payloads[i].bytes, payloads[i].size) != table[i].digest) {
-      std::fprintf(stderr, "%ls does not match its recorded digest\n", table[i].file_name.c_str());
+  for (size_t i = 0; i < catalogue.size(); ++i) {
+    if (PayloadDigest(payloads[i].bytes, payloads[i].size) != catalogue[i].digest) {
+      std::fprintf(stderr, "%ls does not match its recorded digest\n",
+                   catalogue[i].file_name.c_str());
       return 2;
     }
   }

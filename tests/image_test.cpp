@@ -193,7 +193,7 @@ ULONG_PTR Id(const wchar_t* type) { return reinterpret_cast<ULONG_PTR>(type); }
 TEST_F(ReleaseResources, HoldExactlyThePayloadsVersionAndManifestInUsEnglish) {
   EXPECT_EQ(Types(), (std::set<ULONG_PTR>{Id(RT_RCDATA), Id(RT_VERSION), Id(RT_MANIFEST)}));
   std::set<ULONG_PTR> payloads;
-  for (const PayloadEntry& entry : BuildPayloadTable()) payloads.insert(entry.resource_id);
+  for (const PayloadEntry& entry : BuildCatalogue()) payloads.insert(entry.resource_id);
   EXPECT_EQ(payloads.size(), 6u);
   EXPECT_EQ(Names(RT_RCDATA), payloads);
   EXPECT_EQ(Names(RT_VERSION), std::set<ULONG_PTR>{1});
@@ -205,7 +205,7 @@ TEST_F(ReleaseResources, HoldExactlyThePayloadsVersionAndManifestInUsEnglish) {
 }
 
 TEST_F(ReleaseResources, PayloadsAreTheFilesUnchanged) {
-  for (const PayloadEntry& entry : BuildPayloadTable())
+  for (const PayloadEntry& entry : BuildCatalogue())
     EXPECT_EQ(Bytes(RT_RCDATA, entry.resource_id), ExpectedPayloads().at(entry.file_name))
         << entry.resource_id;
 }

@@ -10,7 +10,7 @@ namespace {
 
 TEST(PayloadDigestTest, EachEmbeddedPayloadHasItsCatalogueDigest) {
   const HMODULE module = GetModuleHandleW(nullptr);
-  for (const PayloadEntry& entry : BuildPayloadTable()) {
+  for (const PayloadEntry& entry : BuildCatalogue()) {
     const HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(entry.resource_id), RT_RCDATA);
     ASSERT_NE(resource, nullptr) << entry.resource_id;
     const void* bytes = LockResource(LoadResource(module, resource));

@@ -12,7 +12,7 @@
 #include "installer/entry_changes.h"
 #include "installer/file_holders.h"
 #include "installer/folder_lock.h"
-#include "installer/holder_wait.h"
+#include "installer/patience.h"
 #include "installer/persons_window.h"
 #include "installer/working_names.h"
 #include "support.h"
@@ -247,7 +247,7 @@ class ScriptedWindow {
       : keys_(keys), runs_(runs), closing_(closing), reopened_(reopened) {}
   ~ScriptedWindow() { WaitForTheHandler(); }
 
-  void Prompt(const RunOutcome&) {
+  void Prompt(const ReportedRun&) {
     prompted_at_ = GetTickCount64();
     deadline_ = 0;
   }
@@ -265,8 +265,8 @@ class ScriptedWindow {
     const wchar_t c = *keys_++;
     return KEY_EVENT_RECORD{TRUE, 1, c == L'人' ? WORD{VK_PACKET} : WORD{c}, 0, {c}, 0};
   }
-  RunOutcome RunAgain(Choice choice, const RunOutcome& run,
-                      WindowClosing::RunInProgress& in_progress) {
+  ReportedRun RunAgain(Choice choice, const ReportedRun& run,
+                       WindowClosing::RunInProgress& in_progress) {
     asked_ += choice == Choice::kCloseForMe ? 'C' : 'R';
     if (*runs_ == '^') ++runs_, closing_.OnEvent(CTRL_C_EVENT);
     if (*runs_ == 'x' || *runs_ == 'g') {
@@ -292,7 +292,7 @@ class ScriptedWindow {
       for (int i = 0; i < 100 && !reopened_during_a_run_; ++i, Sleep(50))
         reopened_during_a_run_ = fs::exists(reopened_);
     }
-    RunOutcome outcome = run;
+    ReportedRun outcome = run;
     outcome.outcome = *runs_++ == 'i' ? Outcome::kInstalled : Outcome::kScheduled;
     return outcome;
   }
@@ -373,7 +373,7 @@ TEST(PersonTest, TheKeysLoop) {
     WindowClosing closing(RecordEnd);
     ended_with = -1;
     ScriptedWindow window(row.keys, row.runs, closing, reopened);
-    RunOutcome first{row.first, file, {{{L"Orvex Pro", host.process_id(), true}}}};
+    ReportedRun first{row.first, file, {{{L"Orvex Pro", host.process_id(), true}}}};
     if (!row.closable) first.holders.why_not_all = NotClosable::kRestartFirst;
     EXPECT_EQ(KeepTheWindow(first, window, closing), row.status);
     EXPECT_EQ(window.asked(), row.asked);
@@ -400,7 +400,7 @@ TEST(PersonTest, CreatedFilesMustLandInTheFolder) {
   ResourceFolder folder;
   ASSERT_FALSE(OpenResourceFolder(dir.path(), folder));
   folder.final_path = L"\\\\?\\C:\\elsewhere\\";  // where the folder was when it was opened
-  HolderWait wait(0);
+  Patience wait(0);
   UniqueHandle file;
   const std::optional<Failure> failure =
       CreateEntry(folder, wait, L"eng.ilex.orvex-new", GENERIC_WRITE, file);
@@ -408,9 +408,9 @@ TEST(PersonTest, CreatedFilesMustLandInTheFolder) {
   EXPECT_NE(failure->what.find(L"was moved or replaced"), std::wstring::npos);
   EXPECT_FALSE(file);
   FolderLock lock;
-  const std::optional<NotLocked> not_locked = lock.Acquire(folder, 0);
+  const std::optional<Failure> not_locked = lock.Acquire(folder, 0);
   ASSERT_TRUE(not_locked);
-  EXPECT_NE(not_locked->failure.what.find(dir.path()), std::wstring::npos);
+  EXPECT_NE(not_locked->what.find(dir.path()), std::wstring::npos);
   EXPECT_TRUE(Snapshot(dir.path()).empty());
 }
 

@@ -105,7 +105,7 @@ FolderContents ExpectedPayloads() {
   static const FolderContents payloads = [] {
     FolderContents contents;
     const fs::path folder = TestPath("ORVEX_TEST_PAYLOADS");
-    for (const PayloadEntry& entry : BuildPayloadTable())
+    for (const PayloadEntry& entry : BuildCatalogue())
       contents[entry.file_name] = ReadBytes(folder / entry.file_name);
     return contents;
   }();

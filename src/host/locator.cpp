@@ -29,22 +29,25 @@ std::wstring Variable(const wchar_t* name) {
   return value;
 }
 
-// A 64-bit host that writes "%ProgramFiles%" into its 64-bit record means its own Program
-// Files; this 32-bit process's ProgramFiles is the 32-bit one, and the 64-bit one is
-// ProgramW6432 (likewise for CommonProgramFiles). So the text is expanded with those swapped in,
-// as a 64-bit program would expand it; where they are not defined (32-bit Windows), as is.
-LONG ExpandReferencesAs64Bit(const std::wstring& text, std::wstring& out) {
-  static const wchar_t* const kSwaps[][2] = {{L"ProgramFiles", L"ProgramW6432"},
-                                             {L"CommonProgramFiles", L"CommonProgramW6432"}};
+// A host that writes "%ProgramFiles%" into its record means its own Program Files: a 64-bit
+// host, in the 64-bit view, the 64-bit one; a 32-bit host, in the 32-bit view, the 32-bit one.
+// This program may be either, so it expands each view's value as a program of that view would:
+// every process of 64-bit Windows has the 64-bit folders as ProgramW6432 and the 32-bit ones as
+// ProgramFiles(x86) (likewise for CommonProgramFiles), and those are swapped in; where they are
+// not defined (32-bit Windows, which has one Program Files), the text is expanded as is.
+LONG ExpandAsViewWould(const std::wstring& text, REGSAM view, std::wstring& out) {
+  static const wchar_t* const kFolders[][3] = {
+      {L"ProgramFiles", L"ProgramW6432", L"ProgramFiles(x86)"},
+      {L"CommonProgramFiles", L"CommonProgramW6432", L"CommonProgramFiles(x86)"}};
   std::wstring saved[2];
   for (int i = 0; i < 2; ++i) {
-    saved[i] = Variable(kSwaps[i][0]);
-    const std::wstring native = Variable(kSwaps[i][1]);
-    if (!native.empty()) SetEnvironmentVariableW(kSwaps[i][0], native.c_str());
+    saved[i] = Variable(kFolders[i][0]);
+    const std::wstring own = Variable(kFolders[i][view == KEY_WOW64_64KEY ? 1 : 2]);
+    if (!own.empty()) SetEnvironmentVariableW(kFolders[i][0], own.c_str());
   }
   const LONG status = ExpandReferences(text, out);
   for (int i = 0; i < 2; ++i)
-    SetEnvironmentVariableW(kSwaps[i][0], saved[i].empty() ? nullptr : saved[i].c_str());
+    SetEnvironmentVariableW(kFolders[i][0], saved[i].empty() ? nullptr : saved[i].c_str());
   return status;
 }
 
@@ -76,9 +79,7 @@ LONG QueryRegistryString(const RegistryValue& value, REGSAM view, std::wstring& 
   // Only the bytes the registry returned count, and a stray odd byte is not a character.
   data.resize(bytes / sizeof(wchar_t));
   data.resize(std::min(data.find(L'\0'), data.size()));
-  if (type == REG_EXPAND_SZ)
-    return view == KEY_WOW64_64KEY ? ExpandReferencesAs64Bit(data, out)
-                                   : ExpandReferences(data, out);
+  if (type == REG_EXPAND_SZ) return ExpandAsViewWould(data, view, out);
   out = std::move(data);
   return ERROR_SUCCESS;
 }

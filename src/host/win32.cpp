@@ -31,32 +31,6 @@ std::wstring SystemMessage(DWORD code) {
   return text;
 }
 
-FailureKind KindOfError(DWORD code) {
-  switch (code) {
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-    case ERROR_USER_MAPPED_FILE:
-    case ERROR_DELETE_PENDING:
-      return FailureKind::kInUse;
-    case ERROR_ACCESS_DENIED:
-      return FailureKind::kRefused;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return FailureKind::kDiskFull;
-    default:
-      return FailureKind::kFailed;
-  }
-}
-
-FailureKind KindOf(const Failure& failure) {
-  return failure.kind ? *failure.kind : KindOfError(failure.code);
-}
-
-std::wstring Describe(const Failure& failure) {
-  if (failure.code == ERROR_SUCCESS) return failure.what;
-  return failure.what + L": " + SystemMessage(failure.code);
-}
-
 bool IsElevated(HANDLE process) {
   UniqueHandle token;
   TOKEN_ELEVATION elevation{};

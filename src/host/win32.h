@@ -1,10 +1,9 @@
-// Small helpers over the Win32 API: owners for handles, where a registry value lives, and the
-// record of a failed step.
+// Small helpers over the Win32 API: owners for handles, where a registry value lives, text
+// conversions and the system's own message for an error code.
 #pragma once
 
 #include <windows.h>
 
-#include <optional>
 #include <string>
 
 // Move-only owner of a Win32 handle; Traits says which values mean "none" and how to close.
@@ -93,33 +92,6 @@ struct RegistryValue {
   const wchar_t* name;
 };
 
-// What a failure means for the run. The room that finds a failure says, where it knows more
-// than the system's code: a file that stayed held, a short write, a lock another run kept, a
-// payload that is not what was built.
-enum class FailureKind {
-  kFailed,    // anything else
-  kInUse,     // another program has the file open or mapped
-  kRefused,   // a lack of rights, or a read-only file
-  kDiskFull,  // no room for what was written
-  kBusy,      // another run kept the folder
-  kDamaged,   // this copy of the installer does not hold what it was built with
-};
-
-// What a bare system code means, for a room that knows no more than the code.
-FailureKind KindOfError(DWORD code);
-
-// One step that went wrong: what was attempted, naming the file, the system's error code, and
-// what that means for the run. The code is always the system's own: the kind, not the code,
-// says what the run makes of it.
-struct Failure {
-  std::wstring what;           // e.g. L"could not replace C:\\Orvex\\IRIS_OCR\\resources\\eng.ilex"
-  DWORD code = ERROR_SUCCESS;  // none: the installer's own finding, with no system message
-  std::optional<FailureKind> kind = std::nullopt;  // none: what the code means
-};
-
-// What `failure` means for the run: the kind its finder said, or else what its code means.
-FailureKind KindOf(const Failure& failure);
-
 // UTF-16 text as UTF-8.
 std::string Utf8(const std::wstring& text);
 
@@ -128,9 +100,6 @@ std::wstring DecimalText(unsigned long value);
 
 // The system's own text for an error code, without the trailing line break.
 std::wstring SystemMessage(DWORD code);
-
-// "what: system message" (just "what" without a code), as shown to the user.
-std::wstring Describe(const Failure& failure);
 
 // Whether `process` runs with an administrator's full rights; false where that cannot be told.
 bool IsElevated(HANDLE process);

@@ -1,6 +1,6 @@
 #include "installer/catalogue.h"
 
-PayloadTable BuildPayloadTable() {
+Catalogue BuildCatalogue() {
   return {
 #include "payload_rows.inc"
   };

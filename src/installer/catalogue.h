@@ -1,4 +1,4 @@
-// The payloads the installer carries and where they go.
+// The catalogue: the payloads the installer carries, and where they go.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +16,8 @@ struct PayloadEntry {
   std::uint64_t digest = 0;
 };
 
-using PayloadTable = std::vector<PayloadEntry>;
+// The payloads, in installation order.
+using Catalogue = std::vector<PayloadEntry>;
 
-// The six payloads, in installation order.
-PayloadTable BuildPayloadTable();
+// The catalogue of the six payloads this installer carries.
+Catalogue BuildCatalogue();

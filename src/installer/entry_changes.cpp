@@ -11,15 +11,17 @@ constexpr DWORD kDispositionIgnoreReadOnly = 0x10;
 
 }  // namespace
 
-std::optional<Failure> CreateEntry(const ResourceFolder& folder, HolderWait& wait,
+std::optional<Failure> CreateEntry(const ResourceFolder& folder, Patience& patience,
                                    const std::wstring& name, DWORD access, UniqueHandle& file) {
   const std::wstring path = folder.path + name;
-  const std::optional<SystemError> error = wait.Retry([&] {
-    file.reset(CreateFileW(path.c_str(), access | DELETE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
-    return static_cast<bool>(file);
-  });
-  if (error) return FailureOf(L"could not create " + path, *error);
+  if (auto failure = patience.Retry([&] {
+        file.reset(CreateFileW(path.c_str(), access | DELETE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+        return static_cast<bool>(file);
+      })) {
+    failure->what = L"could not create " + path;
+    return failure;
+  }
   return CheckCreatedInFolder(folder, name, file);
 }
 
@@ -29,9 +31,8 @@ std::optional<Failure> CheckCreatedInFolder(const ResourceFolder& folder, const 
     return std::nullopt;
   DeleteThroughHandle(file.get(), false);
   file.reset();
-  return Failure{L"the resource folder " + folder.path +
-                     L" was moved or replaced while the installer worked in it",
-                 0};
+  return Finding(L"the resource folder " + folder.path +
+                 L" was moved or replaced while the installer worked in it");
 }
 
 bool DeleteThroughHandle(HANDLE file, bool ignore_read_only) {
@@ -44,16 +45,19 @@ bool DeleteThroughHandle(HANDLE file, bool ignore_read_only) {
          FALSE;
 }
 
-std::optional<Failure> RemoveEntry(const ResourceFolder& folder, HolderWait& wait,
+std::optional<Failure> RemoveEntry(const ResourceFolder& folder, Patience& patience,
                                    const std::wstring& name) {
   const std::wstring path = folder.path + name;
   Entry entry;
-  if (auto failure = InspectEntry(folder, wait, name, DELETE | FILE_WRITE_ATTRIBUTES, entry))
-    return Failure{L"could not remove " + path, failure->code, failure->kind};
+  // Passed up whole, said as the removal it was for.
+  if (auto failure = InspectEntry(folder, patience, name, DELETE | FILE_WRITE_ATTRIBUTES, entry)) {
+    failure->what = L"could not remove " + path;
+    return failure;
+  }
   if (entry.kind == EntryKind::kAbsent) return std::nullopt;
   const bool removable =
       entry.kind == EntryKind::kFile || (entry.kind == EntryKind::kLink && entry.opened_as_link);
-  if (!removable) return Failure{path + L" " + KindText(entry.kind) + L"; it was left alone", 0};
+  if (!removable) return Finding(path + L" " + KindText(entry.kind) + L"; it was left alone");
   // The attribute belongs to the file, not to the name: one with a name elsewhere keeps it. A
   // link opened as itself has an attribute of its own, which its handle clears.
   bool read_only = entry.read_only;
@@ -62,66 +66,71 @@ std::optional<Failure> RemoveEntry(const ResourceFolder& folder, HolderWait& wai
     FILE_BASIC_INFO basic{};
     basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
     if (!SetFileInformationByHandle(entry.handle.get(), FileBasicInfo, &basic, sizeof basic))
-      return Failure{L"could not remove " + path, GetLastError()};
+      return SystemFailure(L"could not remove " + path, GetLastError());
     read_only = false;
   }
   // While the attribute is on, the system refuses the deletion for it with the status that a
-  // mapped file gets: that is no holder.
-  const auto held_for_now = [&](const SystemError& error) {
-    return HeldForNow(error) && !(read_only && error.status == kStatusCannotDelete);
+  // mapped file gets: that is the attribute, not another program.
+  const auto outcome_of = [&](const SystemError& error) {
+    if (read_only && error.status == kStatusCannotDelete) return Outcome::kRefused;
+    return OutcomeOfError(error);
   };
   // Deleting through the checked handle removes exactly what was checked.
-  const std::optional<SystemError> error =
-      wait.Retry([&] { return DeleteThroughHandle(entry.handle.get(), read_only); }, held_for_now);
-  if (!error) return std::nullopt;
-  Failure failure = FailureOf(L"could not remove " + path, *error);
-  if (read_only && KindOf(failure) != FailureKind::kInUse)
-    return Failure{path +
-                       L" is read-only and has another name outside the folder; it was left "
-                       L"alone",
-                   0};
+  std::optional<Failure> failure = patience.Retry(
+      [&] { return DeleteThroughHandle(entry.handle.get(), read_only); }, outcome_of);
+  if (!failure) return std::nullopt;
+  // Left alone for the attribute: refused, as a read-only target is.
+  if (read_only && failure->outcome != Outcome::kInUse)
+    return Finding(
+        path + L" is read-only and has another name outside the folder; it was left alone",
+        Outcome::kRefused);
+  failure->what = L"could not remove " + path;
   return failure;
 }
 
-std::optional<Failure> OpenToMove(const ResourceFolder& folder, HolderWait& wait,
+std::optional<Failure> OpenToMove(const ResourceFolder& folder, Patience& patience,
                                   const std::wstring& name, const std::wstring& attempt,
                                   Entry& entry) {
-  if (auto failure = InspectEntry(folder, wait, name, DELETE, entry))
-    return Failure{attempt, failure->code, failure->kind};
-  if (entry.kind == EntryKind::kAbsent) return Failure{attempt, ERROR_FILE_NOT_FOUND};
+  // Passed up whole, said as the attempt it was for.
+  if (auto failure = InspectEntry(folder, patience, name, DELETE, entry)) {
+    failure->what = attempt;
+    return failure;
+  }
+  if (entry.kind == EntryKind::kAbsent) return SystemFailure(attempt, ERROR_FILE_NOT_FOUND);
   if (entry.kind != EntryKind::kFile)
-    return Failure{folder.path + name + L" " + KindText(entry.kind) + L"; it was left alone", 0};
+    return Finding(folder.path + name + L" " + KindText(entry.kind) + L"; it was left alone");
   return std::nullopt;
 }
 
-std::optional<Failure> MoveOpened(const ResourceFolder& folder, HolderWait& wait, Entry& opened,
+std::optional<Failure> MoveOpened(const ResourceFolder& folder, Patience& patience, Entry& opened,
                                   const std::wstring& from, const std::wstring& to, DWORD flags) {
   const std::wstring source = folder.path + from;
   const std::wstring target = folder.path + to;
   // Replacing a file that another program has open is refused as "access denied" even when it
   // shares deletion; opening the target as the rename would tells that from a lack of rights.
-  const auto target_held = [&](const SystemError& error) {
-    if (HeldForNow(error)) return true;
-    if (error.code != ERROR_ACCESS_DENIED || (flags & MOVEFILE_REPLACE_EXISTING) == 0) return false;
+  const auto outcome_of = [&](const SystemError& error) {
+    const Outcome outcome = OutcomeOfError(error);
+    if (outcome != Outcome::kRefused || (flags & MOVEFILE_REPLACE_EXISTING) == 0) return outcome;
     const UniqueHandle probe(CreateFileW(target.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
                                          FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    return static_cast<bool>(probe) || HeldForNow(LastSystemError());
+    if (probe || OutcomeOfError(LastSystemError()) == Outcome::kInUse) return Outcome::kInUse;
+    return outcome;
   };
   // The checked handle stays open (sharing deletion) until the name has moved.
-  const std::optional<SystemError> error = wait.Retry(
+  std::optional<Failure> failure = patience.Retry(
       [&] {
         return MoveFileExW(source.c_str(), target.c_str(), flags | MOVEFILE_WRITE_THROUGH) != FALSE;
       },
-      target_held);
+      outcome_of);
   opened.handle.reset();
-  if (error) return FailureOf(L"could not move " + source + L" to " + target, *error);
-  return std::nullopt;
+  if (failure) failure->what = L"could not move " + source + L" to " + target;
+  return failure;
 }
 
-std::optional<Failure> MoveEntry(const ResourceFolder& folder, HolderWait& wait,
+std::optional<Failure> MoveEntry(const ResourceFolder& folder, Patience& patience,
                                  const std::wstring& from, const std::wstring& to, DWORD flags) {
   Entry entry;
   const std::wstring attempt = L"could not move " + folder.path + from + L" to " + folder.path + to;
-  if (auto failure = OpenToMove(folder, wait, from, attempt, entry)) return failure;
-  return MoveOpened(folder, wait, entry, from, to, flags);
+  if (auto failure = OpenToMove(folder, patience, from, attempt, entry)) return failure;
+  return MoveOpened(folder, patience, entry, from, to, flags);
 }

@@ -4,8 +4,8 @@ namespace {
 
 // Where the system allows opening a link as itself, the attributes say so. Elsewhere (Wine
 // follows a Unix symbolic link whatever is asked) the only sign is where the handle leads.
-EntryKind KindOf(const ResourceFolder& folder, const std::wstring& name, HANDLE handle,
-                 const FILE_ATTRIBUTE_TAG_INFO& tag) {
+EntryKind EntryKindOf(const ResourceFolder& folder, const std::wstring& name, HANDLE handle,
+                      const FILE_ATTRIBUTE_TAG_INFO& tag) {
   const EntryKind kind = KindOfAttributes(tag.FileAttributes, tag.ReparseTag);
   if (kind != EntryKind::kFile) return kind;
   if (GetFileType(handle) != FILE_TYPE_DISK) return EntryKind::kDevice;
@@ -41,20 +41,20 @@ std::wstring KindText(EntryKind kind) {
   }
 }
 
-std::optional<Failure> InspectEntry(const ResourceFolder& folder, HolderWait& wait,
+std::optional<Failure> InspectEntry(const ResourceFolder& folder, Patience& patience,
                                     const std::wstring& name, DWORD access, Entry& entry) {
   const std::wstring path = folder.path + name;
   entry = Entry{};
-  const std::optional<SystemError> error = wait.Retry([&] {
-    entry.handle.reset(
-        CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    return static_cast<bool>(entry.handle);
-  });
-  if (error) {
-    if (error->code == ERROR_FILE_NOT_FOUND || error->code == ERROR_PATH_NOT_FOUND)
+  if (auto failure = patience.Retry([&] {
+        entry.handle.reset(CreateFileW(
+            path.c_str(), access | FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        return static_cast<bool>(entry.handle);
+      })) {
+    if (failure->code == ERROR_FILE_NOT_FOUND || failure->code == ERROR_PATH_NOT_FOUND)
       return std::nullopt;
-    return FailureOf(L"could not open " + path, *error);
+    failure->what = L"could not open " + path;
+    return failure;
   }
   return ClassifyEntry(folder, name, entry);
 }
@@ -64,8 +64,8 @@ std::optional<Failure> ClassifyEntry(const ResourceFolder& folder, const std::ws
   const std::wstring path = folder.path + name;
   FILE_ATTRIBUTE_TAG_INFO tag{};
   if (!GetFileInformationByHandleEx(entry.handle.get(), FileAttributeTagInfo, &tag, sizeof tag))
-    return Failure{L"could not read the attributes of " + path, GetLastError()};
-  entry.kind = KindOf(folder, name, entry.handle.get(), tag);
+    return SystemFailure(L"could not read the attributes of " + path, GetLastError());
+  entry.kind = EntryKindOf(folder, name, entry.handle.get(), tag);
   entry.read_only = (tag.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
   entry.opened_as_link = (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
                          IsReparseTagNameSurrogate(tag.ReparseTag);
@@ -90,8 +90,8 @@ std::optional<Failure> ReadThroughFilter(const ResourceFolder& folder, const std
   if (!error && (judged.dwVolumeSerialNumber != opened.dwVolumeSerialNumber ||
                  judged.nFileIndexHigh != opened.nFileIndexHigh ||
                  judged.nFileIndexLow != opened.nFileIndexLow))
-    return Failure{L"could not read " + path, 0};
-  if (error) return Failure{L"could not read " + path, error};
+    return Finding(L"could not read " + path);
+  if (error) return SystemFailure(L"could not read " + path, error);
   entry.handle = std::move(content);
   return std::nullopt;
 }

@@ -9,7 +9,8 @@
 #include <string>
 
 #include "host/win32.h"
-#include "installer/holder_wait.h"
+#include "installer/failure.h"
+#include "installer/patience.h"
 #include "installer/resource_folder.h"
 
 enum class EntryKind {
@@ -48,18 +49,19 @@ struct Entry {
 // everything, without following a reparse point where the system allows that, waiting out
 // momentary holders, and says what it is. A name that cannot be opened for another reason is
 // a failure.
-std::optional<Failure> InspectEntry(const ResourceFolder& folder, HolderWait& wait,
-                                    const std::wstring& name, DWORD access, Entry& entry);
+[[nodiscard]] std::optional<Failure> InspectEntry(const ResourceFolder& folder, Patience& patience,
+                                                  const std::wstring& name, DWORD access,
+                                                  Entry& entry);
 
 // Fills in what the entry `name`, whose handle is open, is.
-std::optional<Failure> ClassifyEntry(const ResourceFolder& folder, const std::wstring& name,
-                                     Entry& entry);
+[[nodiscard]] std::optional<Failure> ClassifyEntry(const ResourceFolder& folder,
+                                                   const std::wstring& name, Entry& entry);
 
 // Makes the handle of the file `entry`, judged as the folder's entry `name`, one that reads its
 // content: a file behind a filter is opened again by name, through the filter, and must still be
 // the file judged. Any other keeps its handle.
-std::optional<Failure> ReadThroughFilter(const ResourceFolder& folder, const std::wstring& name,
-                                         Entry& entry);
+[[nodiscard]] std::optional<Failure> ReadThroughFilter(const ResourceFolder& folder,
+                                                       const std::wstring& name, Entry& entry);
 
 // How many names the open file has: more than one means that it can also be reached from
 // outside the folder (a hard link), so nothing but its name in the folder may be changed.

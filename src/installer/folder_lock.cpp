@@ -2,7 +2,7 @@
 
 #include "installer/entry_changes.h"
 #include "installer/folder_entries.h"
-#include "installer/holder_wait.h"
+#include "installer/patience.h"
 #include "installer/working_names.h"
 
 namespace {
@@ -27,7 +27,7 @@ void FolderLock::Release() {
   file_.reset();
 }
 
-std::optional<NotLocked> FolderLock::Acquire(const ResourceFolder& folder, DWORD wait_ms) {
+std::optional<Failure> FolderLock::Acquire(const ResourceFolder& folder, DWORD wait_ms) {
   path_ = folder.path + kLockFileName;
   const ULONGLONG start = GetTickCount64();
   int vanished = 0;
@@ -38,8 +38,7 @@ std::optional<NotLocked> FolderLock::Acquire(const ResourceFolder& folder, DWORD
     file_.reset(OpenLockFile(path_, CREATE_NEW));
     SystemError error = LastSystemError();
     if (file_) {
-      if (auto failure = CheckCreatedInFolder(folder, kLockFileName, file_))
-        return NotLocked{std::move(*failure)};
+      if (auto failure = CheckCreatedInFolder(folder, kLockFileName, file_)) return failure;
       break;
     }
     if (error.code == ERROR_FILE_EXISTS) {
@@ -48,9 +47,9 @@ std::optional<NotLocked> FolderLock::Acquire(const ResourceFolder& folder, DWORD
       // Taken, yet not there to open: once is another run removing it, every time is a link
       // that leads nowhere.
       if (error.code == ERROR_FILE_NOT_FOUND && ++vanished == kVanishedTries)
-        return NotLocked{{path_ + L" is taken by something that cannot be opened, such as a "
-                                  L"broken link; remove it",
-                          0}};
+        return Finding(path_ +
+                       L" is taken by something that cannot be opened, such as a "
+                       L"broken link; remove it");
       // A file with another name (a hard link planted here) is not this folder's alone: the
       // record would be written into a file elsewhere. Its name here goes, and a new file is
       // made; the file itself is never written.
@@ -58,22 +57,21 @@ std::optional<NotLocked> FolderLock::Acquire(const ResourceFolder& folder, DWORD
         const bool removed = DeleteThroughHandle(file_.get(), false);
         file_.reset();
         if (!removed || ++relinked == kVanishedTries)
-          return NotLocked{{path_ + L" has another name outside the folder (a hard link) and "
-                                    L"could not be removed; remove it",
-                            0}};
+          return Finding(path_ +
+                         L" has another name outside the folder (a hard link) "
+                         L"and could not be removed; remove it");
         continue;
       }
     }
     if (file_) break;
     // Held by another run, or by another program for a moment, or being removed by the run
     // before: worth waiting for. Anything else, a lack of rights above all, is final at once.
-    if (error.code != ERROR_FILE_NOT_FOUND && !HeldForNow(error))
-      return NotLocked{{L"could not lock the resource folder with " + path_, error.code}};
+    if (error.code != ERROR_FILE_NOT_FOUND && OutcomeOfError(error) != Outcome::kInUse)
+      return SystemFailure(L"could not lock the resource folder with " + path_, error.code);
     if (GetTickCount64() - start >= wait_ms) {
-      return NotLocked{{L"another installation is in progress in " + folder.path +
-                            L" and did not finish within " + DecimalText(wait_ms / 1000) +
-                            L" seconds",
-                        0, FailureKind::kBusy}};
+      return Finding(L"another installation is in progress in " + folder.path +
+                         L" and did not finish within " + DecimalText(wait_ms / 1000) + L" seconds",
+                     Outcome::kBusy);
     }
     Sleep(kRetryMilliseconds);
   }
@@ -83,8 +81,8 @@ std::optional<NotLocked> FolderLock::Acquire(const ResourceFolder& folder, DWORD
   entry.handle = std::move(file_);
   std::optional<Failure> failure = ClassifyEntry(folder, kLockFileName, entry);
   if (!failure && entry.kind != EntryKind::kFile)
-    failure = Failure{path_ + L" " + KindText(entry.kind) + L"; remove it", 0};
-  if (failure) return NotLocked{std::move(*failure)};
+    failure = Finding(path_ + L" " + KindText(entry.kind) + L"; remove it");
+  if (failure) return failure;
   file_ = std::move(entry.handle);
   return std::nullopt;
 }
@@ -94,7 +92,7 @@ std::optional<Failure> FolderLock::ReadRecord(RunRecord& record) const {
   std::vector<std::wstring>& names = record.names;
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(file_.get(), &size))
-    return Failure{L"could not read " + path_, GetLastError()};
+    return SystemFailure(L"could not read " + path_, GetLastError());
   if (size.QuadPart == 0) return std::nullopt;
   // Nothing this program writes there is larger; anything else is not a record of ours.
   if (size.QuadPart > 64 * 1024) return std::nullopt;
@@ -103,7 +101,7 @@ std::optional<Failure> FolderLock::ReadRecord(RunRecord& record) const {
   if (SetFilePointer(file_.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
       !ReadFile(file_.get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &read,
                 nullptr))
-    return Failure{L"could not read " + path_, GetLastError()};
+    return SystemFailure(L"could not read " + path_, GetLastError());
   text.resize(read / sizeof(wchar_t));
   for (size_t start = 0; start < text.size();) {
     size_t end = text.find(L'\n', start);
@@ -124,10 +122,10 @@ std::optional<Failure> FolderLock::Record(const RunRecord& record) {
   const DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
   if (SetFilePointer(file_.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
       !WriteFile(file_.get(), text.data(), bytes, &written, nullptr))
-    return Failure{L"could not write " + path_, GetLastError()};
+    return SystemFailure(L"could not write " + path_, GetLastError());
   // A full disk can come back as success with fewer bytes written and no error code.
-  if (written != bytes) return Failure{L"could not write " + path_, 0, FailureKind::kDiskFull};
+  if (written != bytes) return Finding(L"could not write " + path_, Outcome::kDiskFull);
   if (!SetEndOfFile(file_.get()) || !FlushFileBuffers(file_.get()))
-    return Failure{L"could not write " + path_, GetLastError()};
+    return SystemFailure(L"could not write " + path_, GetLastError());
   return std::nullopt;
 }

@@ -10,15 +10,11 @@
 #include <vector>
 
 #include "host/win32.h"
+#include "installer/failure.h"
 #include "installer/resource_folder.h"
 
 // How long a run waits for another one on the same folder before giving up.
 inline constexpr DWORD kLockWaitMilliseconds = 60'000;
-
-// Why the lock was not taken: of kind kBusy where another run kept it for the whole wait.
-struct NotLocked {
-  Failure failure;
-};
 
 // What a run leaves in the lock file for the runs after it.
 struct RunRecord {
@@ -38,15 +34,16 @@ class FolderLock {
   FolderLock& operator=(const FolderLock&) = delete;
   ~FolderLock() { Release(); }
 
-  // Waits up to `wait_ms` for the lock; a lock file left by a dead run does not block.
-  std::optional<NotLocked> Acquire(const ResourceFolder& folder, DWORD wait_ms);
+  // Waits up to `wait_ms` for the lock; a lock file left by a dead run does not block. Fails
+  // kBusy where another run kept it for the whole wait.
+  [[nodiscard]] std::optional<Failure> Acquire(const ResourceFolder& folder, DWORD wait_ms);
   // Lets the next run in; the file goes unless something is recorded in it.
   void Release();
 
   // What an earlier run left recorded; no names when there is nothing.
-  std::optional<Failure> ReadRecord(RunRecord& record) const;
+  [[nodiscard]] std::optional<Failure> ReadRecord(RunRecord& record) const;
   // Records `record` (no names clears it) and flushes it to disk.
-  std::optional<Failure> Record(const RunRecord& record);
+  [[nodiscard]] std::optional<Failure> Record(const RunRecord& record);
 
  private:
   std::wstring path_;

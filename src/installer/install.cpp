@@ -7,273 +7,190 @@
 #include "installer/entry_changes.h"
 #include "installer/folder_entries.h"
 #include "installer/leftovers.h"
+#include "installer/plan.h"
+#include "installer/recovery.h"
 #include "installer/resource_folder.h"
+#include "installer/restart_schedule.h"
 #include "installer/working_names.h"
+#include "installer/workplace.h"
 #include "payload/digest.h"
 #include "payload/writer.h"
 
 namespace {
 
-// A target that has to be written, and its working files (names within the folder).
-struct Change {
-  std::wstring target;
-  std::wstring staged;  // the new file, written beside the target
-  std::wstring backup;  // where the target moves aside to
-  std::wstring absent;  // marks, where there was no target, that there was none
-  Payload payload;
-  std::uint64_t digest = 0;  // what the build recorded for the payload
-  bool target_exists = false;
-  Entry opened;  // the target, opened to be moved aside
+// Moves each opened target of `plan` aside (or marks that there was none), then puts the staged
+// file in its place. The working names are free: leftovers were cleared before staging began.
+std::optional<Failure> ReplaceAll(const ResourceFolder& folder, Patience& patience, Plan& plan) {
+  for (Change& change : plan.changes) {
+    if (change.target_exists) {
+      if (auto failure =
+              MoveOpened(folder, patience, change.opened, change.target, change.backup, 0))
+        return failure;
+    } else {
+      UniqueHandle marker;
+      if (auto failure = CreateEntry(folder, patience, change.absent, GENERIC_WRITE, marker))
+        return failure;
+    }
+    if (auto failure = MoveEntry(folder, patience, change.staged, change.target, 0)) return failure;
+  }
+  return std::nullopt;
+}
 
-  // The name the target makes way under: its backup, or the mark that there was none.
-  const std::wstring& Aside() const { return target_exists ? backup : absent; }
-};
-
-// A failure about one file, and which file.
-struct FileFailure {
-  Failure failure;
-  std::wstring file;
-};
-
-Change ChangeFor(const std::wstring& name);
-std::vector<std::wstring> TargetsOf(const std::vector<Change>& changes);
-std::vector<std::wstring> TableNamesAmong(const PayloadTable& table,
-                                          const std::vector<std::wstring>& names);
-Outcome OutcomeOf(FailureKind kind);
-
-// One run on one folder. Its steps, in the order they happen: lock the folder; finish or undo
-// what an earlier run left; plan which targets change; check that nothing stands in the way;
-// stage the new files; replace the targets, or have that done at the next restart; and, after
-// an installation, look at the folder once more. A step that ends the run sets its outcome and
-// returns false; what a step finds, the run keeps.
+// One run on one folder, its steps in the order they happen (Go). A step that can end the run
+// returns why, empty where the run goes on: a failure, whose outcome is the run's.
 class Run {
  public:
-  Run(const std::wstring& directory, const PayloadTable& table, HMODULE module,
+  Run(const std::wstring& directory, const Catalogue& catalogue, HMODULE module,
       const InstallSettings& settings)
       : directory_(directory),
-        table_(table),
         module_(module),
-        settings_(settings),
-        wait_(settings.holder_wait_ms) {}
+        lock_wait_ms_(settings.lock_wait_ms),
+        replacing_(settings.replacing),
+        place_{{},
+               {},
+               catalogue,
+               settings.restart_renames,
+               settings.patience_ms,
+               Patience(settings.patience_ms)} {}
 
   InstallReport Go();
 
  private:
   // The steps.
-  bool Lock();
-  bool FinishEarlierRun();
-  bool Plan();
-  bool Check();
-  bool Stage();
-  bool ReplaceOrSchedule();
+  [[nodiscard]] std::optional<Failure> Lock();
+  [[nodiscard]] std::optional<Failure> Check(Plan& plan);
+  [[nodiscard]] std::optional<Failure> Stage(const Plan& plan);
+  [[nodiscard]] std::optional<Failure> OpenToReplace(Plan& plan);
+  [[nodiscard]] std::optional<Failure> Replace(Plan& plan);
+  void ClearAside(const Plan& plan);
   void LookAgain();
 
   // Within them.
-  bool Planned();
-  std::optional<FileFailure> PlanChanges();
-  bool KeepOrCancelSchedule(const std::vector<std::wstring>& names);
-  bool UndoStoppedRun(const std::vector<std::wstring>& names);
-  bool CheckWorkingNames();
+  [[nodiscard]] std::optional<Failure> CheckWorkingNames(Plan& plan);
   bool HeldByAnotherProgram(const std::wstring& name, const std::optional<Failure>& failure,
                             const Entry& leftover) const;
-  bool CheckPayloads();
-  bool TakeBackRemovalsOfNewNames();
-  bool StagedFilesHold();
-  std::optional<FileFailure> OpenTargets();
-  void CloseTargets();
-  std::optional<Failure> ReplaceAll();
-  bool ScheduleForRestart();
-  bool NotScheduledFor(Outcome outcome, Failure why);
-  std::vector<Failure> RollBack(HolderWait& wait, const std::vector<std::wstring>& names);
-  bool Undo(Failure cause);
-  void RemoveStaged(size_t count);
-  BootRenames BootRenamesOf(std::vector<std::wstring> names,
-                            std::vector<std::wstring> removals = {}) const;
-  std::vector<std::wstring> NamesToCreate() const;
+  std::vector<std::wstring> NamesToCreate(const Plan& plan) const;
+  void RemoveStaged(const Plan& plan, size_t count);
   void NotConfirmed(const Failure& reason);
 
   // Ending the run.
-  bool Stop(Failure cause);
-  bool StopForHeld(Outcome outcome, FileFailure held);
-  bool LeaveForRestart(FileFailure in_use);
-  bool End(Outcome outcome, Failure first);
-  InstallReport Result();
+  InstallReport LeaveForRestart(Plan& plan);
+  InstallReport Undo(Failure cause, const Plan& plan);
+  InstallReport NotRestored(std::vector<Failure> problems, const std::wstring& read_only_file);
+  InstallReport End(Failure cause, std::uint64_t bytes_needed = 0,
+                    const std::wstring* held_file = nullptr,
+                    const std::wstring* read_only_file = nullptr);
+  InstallReport End(Outcome outcome, std::vector<Failure> problems, bool restored,
+                    std::uint64_t bytes_needed);
 
   const std::wstring& directory_;
-  const PayloadTable& table_;
   const HMODULE module_;
-  const InstallSettings& settings_;
-  ResourceFolder folder_;
-  FolderLock lock_;
-  HolderWait wait_;  // for momentary holders, spent while the run installs
+  const DWORD lock_wait_ms_;
+  ReplacingGate* const replacing_;  // where someone may wait for the replacing to end
+  Workplace place_;
   Leftovers leftovers_;
-  std::vector<Change> changes_;
-  bool planned_ = false;
-  std::optional<FileFailure> unplanned_;  // why planning failed; the read-only target, if that
-  size_t staged_ = 0;                     // how many staged files exist, whole or not
-  std::optional<FileFailure> in_use_;     // a file another program keeps, where one was found
-  InstallReport report_;
 };
 
+// The run's table of contents. What an earlier run left recorded in the lock file is recovered
+// around the plan: the targets it was replacing when it was stopped are put back before this run
+// plans, and a schedule it left for the restart is weighed against this run's plan before the
+// working files it kept could be cleared as leftovers. A plan that failed stops the run only
+// after that, and after the leftovers are cleared, as any run's does.
 InstallReport Run::Go() {
-  if (!Lock() || !FinishEarlierRun()) return Result();
-  RemoveLeftovers(folder_, wait_, table_, leftovers_);
-  if (!Plan()) return Result();
-  for (const Change& change : changes_) report_.bytes_needed += change.payload.size;
-  // A repeat run over an installed pack has nothing to check, stage or replace.
-  const bool installed = changes_.empty() || (Check() && Stage() && ReplaceOrSchedule());
-  if (installed) LookAgain();
-  return Result();
+  if (auto failure = Lock()) return End(std::move(*failure));
+  RunRecord earlier;
+  std::wstring read_only_file;
+  if (std::vector<Failure> problems = UndoStoppedRun(place_, earlier, read_only_file);
+      !problems.empty())
+    return NotRestored(std::move(problems), read_only_file);
+  Plan plan;
+  const std::optional<Failure> unplanned =
+      PlanChanges(place_.folder, place_.patience, place_.catalogue, module_, plan);
+  if (auto ending = KeepOrCancelSchedule(place_, earlier, unplanned ? nullptr : &plan))
+    return End(std::move(*ending), 0, &plan.held_file);
+  RemoveLeftovers(place_.folder, place_.patience, place_.catalogue, leftovers_);
+  if (unplanned) return End(*unplanned, 0, nullptr, &plan.read_only_file);
+  const std::uint64_t bytes_needed = plan.Bytes();
+  // A repeat run over an installed pack has nothing to check, stage or replace. Of what may stop
+  // it, only the check names a file another program holds (a staged file's name).
+  if (!plan.changes.empty()) {
+    if (auto failure = Check(plan)) return End(std::move(*failure), bytes_needed, &plan.held_file);
+    std::optional<Failure> failure = Stage(plan);
+    if (!failure) failure = OpenToReplace(plan);
+    if (failure) return End(std::move(*failure), bytes_needed);
+    if (plan.in_use) return LeaveForRestart(plan);
+    {
+      // Nobody waiting on the gate sees the set half replaced: it is replaced, or undone, first.
+      const ReplacingGate::Replacing replacing(replacing_);
+      failure = Replace(plan);
+      if (failure) return Undo(std::move(*failure), plan);
+    }
+    ClearAside(plan);
+  }
+  LookAgain();
+  return End(Outcome::kInstalled, {}, true, bytes_needed);
 }
 
 // Runs on the same folder take turns, through the lock file: the folder is only ever changed
 // by the run that holds it.
-bool Run::Lock() {
-  if (auto failure = OpenResourceFolder(directory_, folder_)) return Stop(std::move(*failure));
-  if (auto not_locked = lock_.Acquire(folder_, settings_.lock_wait_ms))
-    return Stop(std::move(not_locked->failure));
-  return true;
+std::optional<Failure> Run::Lock() {
+  if (auto failure = OpenResourceFolder(directory_, place_.folder)) return failure;
+  return place_.lock.Acquire(place_.folder, lock_wait_ms_);
 }
 
-// An earlier run left a record in the lock file: either the targets it was replacing when it
-// was stopped, which are undone, or those whose replacement it scheduled for the next restart.
-bool Run::FinishEarlierRun() {
-  RunRecord record;
-  if (auto failure = lock_.ReadRecord(record)) {
-    report_.restored = false;
-    return Stop(std::move(*failure));
+// Nothing may stand in the way of the changes once the folder starts changing: a working name
+// that is taken, a damaged payload, or a removal at the restart of a name about to be created.
+std::optional<Failure> Run::Check(Plan& plan) {
+  if (auto failure = CheckWorkingNames(plan)) return failure;
+  // A damaged copy of the installer must not install damaged files: every payload about to be
+  // written is checked before the folder changes at all.
+  for (const Change& change : plan.changes) {
+    if (PayloadDigest(change.payload.bytes, change.payload.size) != change.digest)
+      return Finding(L"this copy of the installer is damaged: its " + change.target +
+                         L" is not the file it was built with; get a new copy of the installer",
+                     Outcome::kDamaged);
   }
-  const std::vector<std::wstring> recorded = TableNamesAmong(table_, record.names);
-  if (record.for_restart) return KeepOrCancelSchedule(recorded);
-  return UndoStoppedRun(recorded);
+  // The restart carries out its list by name, whatever file has the name by then: a removal an
+  // earlier run scheduled must not meet a file this run stages, or an old one it moves aside.
+  return TakeBack(place_.restart_renames, place_.folder.final_path, NamesToCreate(plan));
 }
-
-// While a target is still in use, and the staged files still hold this installer's payloads
-// for exactly the targets that differ, the schedule stands and the run says so again, touching
-// nothing. Otherwise the schedule is cancelled first, with all else scheduled for the folder's
-// working names, so that the restart puts nothing in place and removes nothing, and the run
-// goes on as any other: it installs now, schedules afresh, or fails. A plan that fails cannot
-// say the schedule is still right, so it is cancelled too: a run that fails never leaves a
-// schedule standing that would change the folder at the restart.
-bool Run::KeepOrCancelSchedule(const std::vector<std::wstring>& names) {
-  size_t scheduled = 0;
-  if (auto failure = CountScheduled(settings_.restart_renames, BootRenamesOf(names), scheduled))
-    return Stop(std::move(*failure));
-  if (scheduled > 0 && scheduled == names.size() && Planned() && TargetsOf(changes_) == names &&
-      StagedFilesHold()) {
-    std::optional<FileFailure> unopened = OpenTargets();
-    CloseTargets();
-    if (unopened && KindOf(unopened->failure) == FailureKind::kInUse)
-      return LeaveForRestart(std::move(*unopened));
-  }
-  if (scheduled > 0) {
-    if (auto failure =
-            TakeBack(settings_.restart_renames, folder_.final_path, WorkingNames(table_)))
-      return Stop(std::move(*failure));
-  }
-  if (auto failure = lock_.Record({})) return Stop(std::move(*failure));
-  return true;
-}
-
-// A run stopped while replacing left its record: exactly the targets it names are undone.
-bool Run::UndoStoppedRun(const std::vector<std::wstring>& names) {
-  if (names.empty()) return true;
-  std::vector<Failure> problems = RollBack(wait_, names);
-  if (problems.empty()) {
-    if (auto failure = lock_.Record({})) problems.push_back(std::move(*failure));
-  }
-  if (problems.empty()) return true;
-  report_.restored = false;
-  Stop(problems.front());
-  report_.problems.insert(report_.problems.end(), problems.begin() + 1, problems.end());
-  return false;
-}
-
-// Which targets need writing, planned once: a run that weighs an earlier run's schedule plans
-// before it decides, and goes on with that plan. A plan that failed stops the run here, after
-// the leftovers are cleared, as any run's does.
-bool Run::Plan() {
-  if (Planned()) return true;
-  report_.read_only_file = unplanned_->file;
-  return Stop(unplanned_->failure);
-}
-
-// Whether the changes could be planned; planned the first time it is asked.
-bool Run::Planned() {
-  if (!planned_) unplanned_ = PlanChanges();
-  planned_ = true;
-  return !unplanned_;
-}
-
-// A target that already holds its payload is left alone; one that is not a plain file, or is
-// read-only, stops the run before anything changes. One that another program keeps from being
-// read at all has to be written.
-std::optional<FileFailure> Run::PlanChanges() {
-  changes_.clear();
-  for (const PayloadEntry& entry : table_) {
-    Change change = ChangeFor(entry.file_name);
-    change.digest = entry.digest;
-    const std::wstring path = folder_.path + change.target;
-    if (auto failure = LoadPayload(module_, entry.resource_id, path, change.payload))
-      return FileFailure{std::move(*failure), {}};
-    Entry target;
-    if (auto failure = InspectEntry(folder_, wait_, change.target, GENERIC_READ, target)) {
-      if (KindOf(*failure) != FailureKind::kInUse) return FileFailure{std::move(*failure), {}};
-      target.kind = EntryKind::kFile;
-    }
-    if (target.kind != EntryKind::kAbsent && target.kind != EntryKind::kFile)
-      return FileFailure{{path + L" " + KindText(target.kind) + L"; it was left alone", 0}, {}};
-    change.target_exists = target.kind == EntryKind::kFile;
-    if (target.handle) {
-      if (auto failure = ReadThroughFilter(folder_, change.target, target))
-        return FileFailure{std::move(*failure), {}};
-      bool same = false;
-      if (auto failure =
-              FileHasDigest(target.handle.get(), path, change.payload.size, entry.digest, same))
-        return FileFailure{std::move(*failure), {}};
-      if (same) continue;
-      if (target.read_only)
-        return FileFailure{
-            {path + L" is read-only, so it was not overwritten", 0, FailureKind::kRefused}, path};
-    }
-    changes_.push_back(std::move(change));
-  }
-  return std::nullopt;
-}
-
-// Nothing may stand in the way of the changes once the folder starts changing.
-bool Run::Check() { return CheckWorkingNames() && CheckPayloads() && TakeBackRemovalsOfNewNames(); }
 
 // A leftover that could not be cleared under a name a change needs stops the run now, and
 // keeps a later undo from mistaking it for this run's own. One that another program holds (an
 // old copy the host still has open or mapped) makes its target a file in use: then the set can
 // still be replaced at the next restart, unless it is a staged file's name.
-bool Run::CheckWorkingNames() {
-  for (const Change& change : changes_) {
+std::optional<Failure> Run::CheckWorkingNames(Plan& plan) {
+  const ResourceFolder& folder = place_.folder;
+  for (const Change& change : plan.changes) {
     for (const std::wstring* name : {&change.staged, &change.Aside()}) {
-      const std::wstring path = folder_.path + *name;
+      const std::wstring path = folder.path + *name;
       Entry leftover;
-      std::optional<Failure> failure = InspectEntry(folder_, wait_, *name, 0, leftover);
+      std::optional<Failure> failure = InspectEntry(folder, place_.patience, *name, 0, leftover);
       if (!failure && leftover.kind == EntryKind::kAbsent) {
         leftovers_.Gone(*name);  // held when the run began, maybe, but gone since
         continue;
       }
       if (!HeldByAnotherProgram(*name, failure, leftover)) {
-        if (failure) return Stop(std::move(*failure));
-        return Stop({path + L" is in the way of replacing " + folder_.path + change.target, 0});
+        if (failure) return failure;
+        return Finding(path + L" is in the way of replacing " + folder.path + change.target);
       }
-      // With the system's own code where it gave one, opening it or removing it; a removal it
-      // accepted says nothing.
-      FileFailure held{{L"could not replace " + folder_.path + change.target + L": " + path +
-                            L" is still held by another program",
-                        failure ? failure->code : leftovers_.CodeOf(*name), FailureKind::kInUse},
-                       path};
-      if (name == &change.staged) return StopForHeld(Outcome::kInUse, std::move(held));
+      // With the system's own code where opening it now gave one; what an earlier removal of it
+      // said is that removal's own warning.
+      Failure held{L"could not replace " + folder.path + change.target + L": " + path +
+                       L" is still held by another program",
+                   failure ? failure->code : ERROR_SUCCESS, Outcome::kInUse};
+      if (name == &change.staged) {
+        plan.held_file = path;
+        return held;
+      }
       leftovers_.Hold(*name);
-      if (!in_use_) in_use_ = std::move(held);
+      if (!plan.in_use) {
+        plan.in_use = std::move(held);
+        plan.held_file = path;
+      }
     }
   }
-  return true;
+  return std::nullopt;
 }
 
 // Whether the leftover `name`, still there after the leftovers were cleared, is one another
@@ -281,79 +198,55 @@ bool Run::CheckWorkingNames() {
 // accepted and that stayed (nothing was said of it), or that was found held.
 bool Run::HeldByAnotherProgram(const std::wstring& name, const std::optional<Failure>& failure,
                                const Entry& leftover) const {
-  if (failure) return KindOf(*failure) == FailureKind::kInUse;
-  return leftover.kind == EntryKind::kFile && (!leftovers_.Warned(name) || leftovers_.Held(name));
-}
-
-// A damaged copy of the installer must not install damaged files: every payload about to be
-// written is checked before the folder changes at all.
-bool Run::CheckPayloads() {
-  for (const Change& change : changes_) {
-    if (PayloadDigest(change.payload.bytes, change.payload.size) != change.digest)
-      return Stop({L"this copy of the installer is damaged: its " + change.target +
-                       L" is not the file it was built with; get a new copy of the installer",
-                   0, FailureKind::kDamaged});
-  }
-  return true;
-}
-
-// The restart carries out its list by name, whatever file has the name by then: a removal an
-// earlier run scheduled must not meet a file this run stages, or an old one it moves aside.
-bool Run::TakeBackRemovalsOfNewNames() {
-  if (auto failure = TakeBack(settings_.restart_renames, folder_.final_path, NamesToCreate()))
-    return Stop(std::move(*failure));
-  return true;
+  if (failure) return failure->outcome == Outcome::kInUse;
+  return leftover.kind == EntryKind::kFile && (!leftovers_.Warned(name) || leftovers_.IsHeld(name));
 }
 
 // Writes every staged file, flushed. A run that stops here removes what it staged, and so
 // leaves the folder as it was; a later run clears whatever of it stays.
-bool Run::Stage() {
-  for (const Change& change : changes_) {
+std::optional<Failure> Run::Stage(const Plan& plan) {
+  size_t staged = 0;  // how many staged files exist, whole or not
+  for (const Change& change : plan.changes) {
     UniqueHandle file;
     std::optional<Failure> failure =
-        CreateEntry(folder_, wait_, change.staged, GENERIC_WRITE, file);
+        CreateEntry(place_.folder, place_.patience, change.staged, GENERIC_WRITE, file);
     if (!failure) {
-      ++staged_;
-      failure =
-          ExtractResourceToFile(change.payload, std::move(file), folder_.path + change.staged);
+      ++staged;
+      failure = ExtractResourceToFile(change.payload, std::move(file),
+                                      place_.folder.path + change.staged);
     }
     if (failure) {
-      RemoveStaged(staged_);
-      return Stop(std::move(*failure));
+      RemoveStaged(plan, staged);
+      return failure;
     }
   }
-  return true;
+  return std::nullopt;
 }
 
-// Moves each target aside and puts its staged file in its place; where a file is in use, has
-// all of that done at the next restart instead. Only an installation goes on to the last look.
-bool Run::ReplaceOrSchedule() {
-  if (!in_use_) {
-    if (std::optional<FileFailure> unopened = OpenTargets()) {
-      CloseTargets();
-      if (KindOf(unopened->failure) != FailureKind::kInUse) {
-        RemoveStaged(changes_.size());
-        return Stop(std::move(unopened->failure));
-      }
-      in_use_ = std::move(unopened);
-    }
-  }
-  if (in_use_) {
-    CloseTargets();
-    return ScheduleForRestart();
-  }
-  {
-    // Nobody waiting on the gate sees the set half replaced: it is replaced, or undone, first.
-    const ReplacingGate::Replacing replacing(settings_.replacing);
-    // From the record on, a stopped run is undone by the next one; clearing it commits the set.
-    std::optional<Failure> failure = lock_.Record({TargetsOf(changes_)});
-    if (!failure) failure = ReplaceAll();
-    if (!failure) failure = lock_.Record({});
-    CloseTargets();
-    if (failure) return Undo(std::move(*failure));
-  }
-  for (const Change& change : changes_) leftovers_.Remove(folder_, wait_, change.Aside());
-  return true;
+// Every target is opened before any is moved. One that another program keeps open has the
+// whole set replaced at the next restart instead; any other failure stops the run, the staged
+// files removed.
+std::optional<Failure> Run::OpenToReplace(Plan& plan) {
+  if (plan.in_use) return std::nullopt;
+  std::optional<Failure> failure = OpenTargets(place_.folder, place_.patience, plan);
+  if (failure) RemoveStaged(plan, plan.changes.size());
+  return failure;
+}
+
+// From the record on, a stopped run is undone by the next one; clearing it commits the set.
+std::optional<Failure> Run::Replace(Plan& plan) {
+  std::optional<Failure> failure = place_.lock.Record({plan.Targets()});
+  if (!failure) failure = ReplaceAll(place_.folder, place_.patience, plan);
+  if (!failure) failure = place_.lock.Record({});
+  CloseTargets(plan);
+  return failure;
+}
+
+// What the targets were moved aside to goes once the set is committed; what cannot go yet is
+// named, and the last look tries again.
+void Run::ClearAside(const Plan& plan) {
+  for (const Change& change : plan.changes)
+    leftovers_.Remove(place_.folder, place_.patience, change.Aside());
 }
 
 // A removal the system accepted can still fail to happen: Wine removes a file only when its
@@ -366,86 +259,71 @@ bool Run::ReplaceOrSchedule() {
 // holds the folder by then clears up after itself. Where the look cannot be made, one warning
 // says why.
 void Run::LookAgain() {
-  lock_.Release();
+  const ResourceFolder& folder = place_.folder;
+  place_.lock.Release();
   std::vector<std::wstring> left;
-  if (auto failure = OwnEntries(folder_, table_, true, left)) return NotConfirmed(*failure);
-  if (leftovers_.NotWarnedOf(left).empty() && leftovers_.held().empty()) return;
+  if (auto failure = OwnEntries(folder, place_.catalogue, true, left))
+    return NotConfirmed(*failure);
+  if (leftovers_.NotWarnedOf(left).empty() && leftovers_.HeldNames().empty()) return;
   FolderLock again;
-  if (auto not_locked = again.Acquire(folder_, 0)) {
-    if (KindOf(not_locked->failure) != FailureKind::kBusy) NotConfirmed(not_locked->failure);
+  if (auto not_locked = again.Acquire(folder, 0)) {
+    if (not_locked->outcome != Outcome::kBusy) NotConfirmed(*not_locked);
     return;
   }
-  RemoveLeftovers(folder_, wait_, table_, leftovers_);
-  if (auto failure = OwnEntries(folder_, table_, false, left)) return NotConfirmed(*failure);
+  RemoveLeftovers(folder, place_.patience, place_.catalogue, leftovers_);
+  if (auto failure = OwnEntries(folder, place_.catalogue, false, left))
+    return NotConfirmed(*failure);
   const auto still_there = [&](const std::wstring& name) {
-    return Failure{folder_.path + name + L" is still there after its removal", 0};
+    return Finding(folder.path + name + L" is still there after its removal");
   };
   for (const std::wstring& name : leftovers_.NotWarnedOf(left))
     leftovers_.Add(name, still_there(name), true);
-  for (const std::wstring& name : leftovers_.held()) {
+  for (const std::wstring& name : leftovers_.HeldNames()) {
     if (std::none_of(left.begin(), left.end(),
                      [&](const std::wstring& listed) { return SameName(listed, name); }))
       leftovers_.Gone(name);
   }
-  const std::vector<std::wstring> held = leftovers_.held();
-  if (!held.empty() &&
-      !ScheduleRenames(settings_.restart_renames, BootRenamesOf({}, held), WorkingNames(table_))) {
-    for (const std::wstring& name : held)
-      leftovers_.Add(name, {folder_.path + name + L" will be removed at the next restart", 0});
+  const std::vector<std::wstring> held = leftovers_.HeldNames();
+  if (!held.empty()) {
+    // Where the removals could not be scheduled, the warnings their removal gave stand.
+    const std::optional<Failure> not_scheduled =
+        ScheduleRenames(place_.restart_renames, BootRenamesOf(folder.final_path, {}, held),
+                        WorkingNames(place_.catalogue));
+    if (!not_scheduled) {
+      for (const std::wstring& name : held)
+        leftovers_.Add(name, Finding(folder.path + name + L" will be removed at the next restart"));
+    }
   }
   again.Release();
-  if (auto failure = OwnEntries(folder_, table_, true, left)) return NotConfirmed(*failure);
+  if (auto failure = OwnEntries(folder, place_.catalogue, true, left))
+    return NotConfirmed(*failure);
   for (const std::wstring& name : leftovers_.NotWarnedOf(left))
     leftovers_.Add(name, still_there(name));
 }
 
-// Whether the staged files of the changes are there and hold their payloads.
-bool Run::StagedFilesHold() {
-  for (const Change& change : changes_) {
-    Entry staged;
-    bool same = false;
-    if (InspectEntry(folder_, wait_, change.staged, GENERIC_READ, staged) ||
-        staged.kind != EntryKind::kFile ||
-        FileHasDigest(staged.handle.get(), folder_.path + change.staged, change.payload.size,
-                      change.digest, same) ||
-        !same)
-      return false;
+// The names the run is about to create: staged files, and the names targets move aside to where
+// no old copy holds them.
+std::vector<std::wstring> Run::NamesToCreate(const Plan& plan) const {
+  std::vector<std::wstring> names;
+  for (const Change& change : plan.changes) {
+    names.push_back(change.staged);
+    if (!leftovers_.IsHeld(change.Aside())) names.push_back(change.Aside());
   }
-  return true;
+  return names;
 }
 
-// Opens every target that is to be moved aside, before any is moved: one that another program
-// keeps open stops the run with nothing replaced. Returns the first that could not be opened.
-std::optional<FileFailure> Run::OpenTargets() {
-  for (Change& change : changes_) {
-    if (!change.target_exists) continue;
-    const std::wstring path = folder_.path + change.target;
-    if (auto failure =
-            OpenToMove(folder_, wait_, change.target, L"could not replace " + path, change.opened))
-      return FileFailure{std::move(*failure), path};
-  }
-  return std::nullopt;
+// Removes the first `count` staged files of `plan`, waiting for momentary holders afresh; what
+// cannot be removed, a later run clears.
+void Run::RemoveStaged(const Plan& plan, size_t count) {
+  Patience patience(place_.patience_ms);
+  for (size_t i = 0; i < count; ++i)
+    (void)RemoveEntry(place_.folder, patience, plan.changes[i].staged);
 }
 
-void Run::CloseTargets() {
-  for (Change& change : changes_) change.opened.handle.reset();
-}
-
-// Moves each opened target aside (or marks that there was none), then puts the staged file in
-// its place. The working names are free: leftovers were cleared before staging began.
-std::optional<Failure> Run::ReplaceAll() {
-  for (Change& change : changes_) {
-    if (change.target_exists) {
-      if (auto failure = MoveOpened(folder_, wait_, change.opened, change.target, change.backup, 0))
-        return failure;
-    } else {
-      UniqueHandle marker;
-      if (auto failure = CreateEntry(folder_, wait_, change.absent, GENERIC_WRITE, marker))
-        return failure;
-    }
-    if (auto failure = MoveEntry(folder_, wait_, change.staged, change.target, 0)) return failure;
-  }
-  return std::nullopt;
+// The last look at the folder could not be made, for `reason`.
+void Run::NotConfirmed(const Failure& reason) {
+  leftovers_.Warn(
+      Finding(L"could not look again for working files left over: " + Describe(reason)));
 }
 
 // A target stays in use: the new set, staged and flushed, replaces the old at the next
@@ -453,194 +331,79 @@ std::optional<Failure> Run::ReplaceAll() {
 // holds the old set. Recorded first: a run stopped before the schedule is written leaves a
 // record that the next run finds nothing scheduled for, and clears. Held working files go at
 // the restart too, before the renames; nothing else of the folder's working names stays
-// scheduled.
-bool Run::ScheduleForRestart() {
-  const std::vector<std::wstring> targets = TargetsOf(changes_);
-  if (auto failure = lock_.Record({targets, true}))
-    return NotScheduledFor(OutcomeOf(KindOf(*failure)), std::move(*failure));
-  std::optional<Failure> not_scheduled = ScheduleRenames(
-      settings_.restart_renames, BootRenamesOf(targets, leftovers_.held()), WorkingNames(table_));
-  if (!not_scheduled) return LeaveForRestart(std::move(*in_use_));
-  // Where the system does not let this run schedule it (not an administrator, say), the file in
-  // use stays the reason; where the schedule could not be written, that is the reason.
-  const Outcome outcome = KindOf(*not_scheduled) == FailureKind::kRefused
-                              ? Outcome::kInUse
-                              : OutcomeOf(KindOf(*not_scheduled));
-  return NotScheduledFor(outcome, std::move(*not_scheduled));
-}
-
-// The replacement at the restart could not be scheduled, for `why`: nothing changes, and the
-// run ends with `outcome`.
-bool Run::NotScheduledFor(Outcome outcome, Failure why) {
-  RemoveStaged(changes_.size());
-  StopForHeld(outcome, std::move(*in_use_));
-  report_.problems.push_back(std::move(why));
-  if (auto failure = lock_.Record({})) report_.problems.push_back(std::move(*failure));
-  return false;
-}
-
-// Puts back every listed target whose replacement had begun, then removes the staged files.
-std::vector<Failure> Run::RollBack(HolderWait& wait, const std::vector<std::wstring>& names) {
+// scheduled. The run ends with the file in use said first: a success, kScheduled; or, where
+// the replacement could not be scheduled, with nothing changed.
+InstallReport Run::LeaveForRestart(Plan& plan) {
+  Failure in_use = std::move(*plan.in_use);
+  std::optional<Failure> not_scheduled = place_.lock.Record({plan.Targets(), true});
+  if (!not_scheduled) {
+    not_scheduled = ScheduleRenames(
+        place_.restart_renames,
+        BootRenamesOf(place_.folder.final_path, plan.Targets(), leftovers_.HeldNames()),
+        WorkingNames(place_.catalogue));
+    // Where the system does not let this run schedule it (not an administrator, say), the file
+    // in use stays the reason; where the schedule could not be written, that is the reason.
+    if (not_scheduled && not_scheduled->outcome == Outcome::kRefused)
+      not_scheduled->outcome = Outcome::kInUse;
+  }
+  if (!not_scheduled) {
+    in_use.outcome = Outcome::kScheduled;
+    return End(std::move(in_use), plan.Bytes(), &plan.held_file);
+  }
+  RemoveStaged(plan, plan.changes.size());
+  const Outcome outcome = not_scheduled->outcome;
   std::vector<Failure> problems;
-  const auto collect = [&](std::optional<Failure> failure) {
-    if (failure) problems.push_back(std::move(*failure));
-  };
-  for (const std::wstring& name : names) {
-    const Change files = ChangeFor(name);
-    Entry backup;
-    Entry marker;
-    // Only a run's own working files are plain files: the names were free when it began.
-    if (auto failure = InspectEntry(folder_, wait, files.backup, 0, backup)) {
-      collect(std::move(failure));
-    } else if (backup.kind == EntryKind::kFile) {
-      backup.handle.reset();
-      collect(MoveEntry(folder_, wait, files.backup, files.target, MOVEFILE_REPLACE_EXISTING));
-    } else if (auto failure = InspectEntry(folder_, wait, files.absent, 0, marker)) {
-      collect(std::move(failure));
-    } else if (marker.kind == EntryKind::kFile) {
-      marker.handle.reset();
-      std::optional<Failure> failure = RemoveEntry(folder_, wait, files.target);
-      if (!failure) failure = RemoveEntry(folder_, wait, files.absent);
-      collect(std::move(failure));
-    }
-  }
-  // Staged files stay until every target is back: they are harmless, and removing them first
-  // would not make the next run's undo any easier.
-  if (problems.empty()) {
-    for (const std::wstring& name : names)
-      collect(RemoveEntry(folder_, wait, ChangeFor(name).staged));
-  }
-  return problems;
+  problems.push_back(std::move(in_use));
+  problems.push_back(std::move(*not_scheduled));
+  if (auto failure = place_.lock.Record({})) problems.push_back(std::move(*failure));
+  InstallReport report = End(outcome, std::move(problems), true, plan.Bytes());
+  report.held_file = plan.held_file;
+  return report;
 }
 
-// Undoes this run's replacements after `cause`; the record is cleared only once they are all
-// undone, so that otherwise the next run finishes the undo. An undo waits for momentary holders
-// afresh: the run's own waiting must not leave it half done.
-bool Run::Undo(Failure cause) {
-  HolderWait wait(settings_.holder_wait_ms);
-  Stop(std::move(cause));
-  std::vector<Failure> problems = RollBack(wait, TargetsOf(changes_));
-  if (problems.empty()) {
-    if (auto failure = lock_.Record({})) problems.push_back(std::move(*failure));
-  }
-  if (!problems.empty()) report_.restored = false;
-  for (Failure& problem : problems) report_.problems.push_back(std::move(problem));
-  return false;
+// Undoes this run's replacements after `cause`; where they could not all be undone, the next
+// run finishes the undo.
+InstallReport Run::Undo(Failure cause, const Plan& plan) {
+  std::vector<Failure> problems = UndoReplacements(place_, plan);
+  const bool restored = problems.empty();
+  const Outcome outcome = cause.outcome;
+  problems.insert(problems.begin(), std::move(cause));
+  return End(outcome, std::move(problems), restored, plan.Bytes());
 }
 
-// Removes the first `count` staged files, waiting for momentary holders afresh; what cannot be
-// removed, a later run clears.
-void Run::RemoveStaged(size_t count) {
-  HolderWait wait(settings_.holder_wait_ms);
-  for (size_t i = 0; i < count; ++i) RemoveEntry(folder_, wait, changes_[i].staged);
+// Ends the run where what an earlier run left could not be read or put back, for `problems`, the
+// first the cause: the next run finishes the undo.
+InstallReport Run::NotRestored(std::vector<Failure> problems, const std::wstring& read_only_file) {
+  const Outcome outcome = problems.front().outcome;
+  InstallReport report = End(outcome, std::move(problems), false, 0);
+  report.read_only_file = read_only_file;
+  return report;
 }
 
-// The renames that put the staged files of `names` in place at the next restart, after the
-// working files of `removals` are deleted; named by the folder's final path, which is how the
-// system can reach it at boot.
-BootRenames Run::BootRenamesOf(std::vector<std::wstring> names,
-                               std::vector<std::wstring> removals) const {
-  return {folder_.final_path, std::move(names), kStagedSuffix, std::move(removals)};
+// Ends the run for `cause`, with the outcome it gives, naming the file another program holds or
+// the read-only target where that is why.
+InstallReport Run::End(Failure cause, std::uint64_t bytes_needed, const std::wstring* held_file,
+                       const std::wstring* read_only_file) {
+  const Outcome outcome = cause.outcome;
+  std::vector<Failure> problems;
+  problems.push_back(std::move(cause));
+  InstallReport report = End(outcome, std::move(problems), true, bytes_needed);
+  if (held_file) report.held_file = *held_file;
+  if (read_only_file) report.read_only_file = *read_only_file;
+  return report;
 }
 
-// The names the run is about to create: staged files, and the names targets move aside to where
-// no old copy holds them.
-std::vector<std::wstring> Run::NamesToCreate() const {
-  std::vector<std::wstring> names;
-  for (const Change& change : changes_) {
-    names.push_back(change.staged);
-    if (!leftovers_.Held(change.Aside())) names.push_back(change.Aside());
-  }
-  return names;
-}
-
-// The last look at the folder could not be made, for `reason`.
-void Run::NotConfirmed(const Failure& reason) {
-  leftovers_.Warn({L"could not look again for working files left over: " + Describe(reason), 0});
-}
-
-// Ends the run for `cause`, with the outcome of the kind of failure it is.
-bool Run::Stop(Failure cause) {
-  const Outcome outcome = OutcomeOf(KindOf(cause));
-  return End(outcome, std::move(cause));
-}
-
-// Ends the run with `outcome` because another program keeps the file `held` names.
-bool Run::StopForHeld(Outcome outcome, FileFailure held) {
-  report_.held_file = std::move(held.file);
-  return End(outcome, std::move(held.failure));
-}
-
-// Ends the run with the new set waiting for the next restart, because another program keeps
-// the file `in_use` names: a success, said with that file first.
-bool Run::LeaveForRestart(FileFailure in_use) {
-  report_.held_file = std::move(in_use.file);
-  return End(Outcome::kScheduled, std::move(in_use.failure));
-}
-
-// Ends the run with `outcome`, `first` said first; false, for the step that ends it to return.
-bool Run::End(Outcome outcome, Failure first) {
-  report_.outcome = outcome;
-  report_.problems.push_back(std::move(first));
-  return false;
-}
-
-// What the run came to, told in full.
-InstallReport Run::Result() {
-  // Leftovers that stay are told after the outcome's own problems: they may explain a failure.
-  for (Failure& warning : leftovers_.warnings()) report_.problems.push_back(std::move(warning));
-  return std::move(report_);
-}
-
-Change ChangeFor(const std::wstring& name) {
-  Change change;
-  change.target = name;
-  change.staged = name + kStagedSuffix;
-  change.backup = name + kBackupSuffix;
-  change.absent = name + kAbsentSuffix;
-  return change;
-}
-
-std::vector<std::wstring> TargetsOf(const std::vector<Change>& changes) {
-  std::vector<std::wstring> names;
-  for (const Change& change : changes) names.push_back(change.target);
-  return names;
-}
-
-// The table's names among `names`, in the table's order: nothing else is ever acted on,
-// whatever a record says.
-std::vector<std::wstring> TableNamesAmong(const PayloadTable& table,
-                                          const std::vector<std::wstring>& names) {
-  std::vector<std::wstring> found;
-  for (const PayloadEntry& entry : table) {
-    if (std::find(names.begin(), names.end(), entry.file_name) != names.end())
-      found.push_back(entry.file_name);
-  }
-  return found;
-}
-
-// What a failure of `kind` makes of the run that it ends.
-Outcome OutcomeOf(FailureKind kind) {
-  switch (kind) {
-    case FailureKind::kInUse:
-      return Outcome::kInUse;
-    case FailureKind::kRefused:
-      return Outcome::kRefused;
-    case FailureKind::kDiskFull:
-      return Outcome::kDiskFull;
-    case FailureKind::kBusy:
-      return Outcome::kBusy;
-    case FailureKind::kDamaged:
-      return Outcome::kDamaged;
-    case FailureKind::kFailed:
-      break;
-  }
-  return Outcome::kFailed;
+// What the run came to, told in full. Leftovers that stay are told after the outcome's own
+// problems: they may explain a failure.
+InstallReport Run::End(Outcome outcome, std::vector<Failure> problems, bool restored,
+                       std::uint64_t bytes_needed) {
+  for (Failure& warning : leftovers_.warnings()) problems.push_back(std::move(warning));
+  return {outcome, restored, std::move(problems), bytes_needed, {}, {}};
 }
 
 }  // namespace
 
-InstallReport InstallPayloads(const std::wstring& directory, const PayloadTable& table,
+InstallReport InstallPayloads(const std::wstring& directory, const Catalogue& catalogue,
                               HMODULE module, const InstallSettings& settings) {
-  return Run(directory, table, module, settings).Go();
+  return Run(directory, catalogue, module, settings).Go();
 }

@@ -10,8 +10,9 @@
 #include "host/win32.h"
 #include "installer/catalogue.h"
 #include "installer/exit_status.h"
+#include "installer/failure.h"
 #include "installer/folder_lock.h"
-#include "installer/holder_wait.h"
+#include "installer/patience.h"
 #include "installer/replacing_gate.h"
 #include "installer/restart_schedule.h"
 
@@ -36,18 +37,18 @@ struct InstallReport {
 // How long a run waits, where it schedules work for the next restart, and who may wait for its
 // replacing to end. Tests narrow these.
 struct InstallSettings {
-  DWORD lock_wait_ms = kLockWaitMilliseconds;      // for another run on the same folder
-  DWORD holder_wait_ms = kHolderWaitMilliseconds;  // for programs holding a file for a moment
+  DWORD lock_wait_ms = kLockWaitMilliseconds;  // for another run on the same folder
+  DWORD patience_ms = kPatienceMilliseconds;   // for programs that open a file for a moment
   RegistryValue restart_renames = PendingRenames();
   ReplacingGate* replacing = nullptr;
 };
 
-// Writes every payload of `table` from `module` into `directory` (ending in a backslash),
+// Writes every payload of `catalogue` from `module` into `directory` (ending in a backslash),
 // taking turns with other runs on the same folder. Targets that already hold their payload are
 // left alone. The others are first staged beside their targets and flushed; only when all are
 // staged are the targets replaced, and any failure undoes what was done. A target that another
 // program keeps open has all of them replaced at the next restart instead, where the system
 // allows that. A run that was stopped part-way is undone first. Files in the folder other than
 // the targets, the working files and the lock file are never touched.
-InstallReport InstallPayloads(const std::wstring& directory, const PayloadTable& table,
+InstallReport InstallPayloads(const std::wstring& directory, const Catalogue& catalogue,
                               HMODULE module, const InstallSettings& settings = {});

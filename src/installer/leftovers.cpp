@@ -5,21 +5,21 @@
 #include "installer/entry_changes.h"
 #include "installer/working_names.h"
 
-void Leftovers::Remove(const ResourceFolder& folder, HolderWait& wait, const std::wstring& name) {
-  if (auto failure = RemoveEntry(folder, wait, name)) {
-    const bool held = KindOf(*failure) == FailureKind::kInUse;
+void Leftovers::Remove(const ResourceFolder& folder, Patience& patience, const std::wstring& name) {
+  if (auto failure = RemoveEntry(folder, patience, name)) {
+    const bool held = failure->outcome == Outcome::kInUse;
     Add(name, std::move(*failure), held);
   }
 }
 
 // A name already held is held once: a second entry for it only adds its warning.
 void Leftovers::Add(const std::wstring& name, Failure warning, bool held) {
-  const State state = held && !Held(name) ? State::kHeld : State::kStays;
+  const State state = held && !IsHeld(name) ? State::kHeld : State::kStays;
   leftovers_.push_back({name, state, std::move(warning)});
 }
 
 void Leftovers::Hold(const std::wstring& name) {
-  if (!Held(name)) leftovers_.push_back({name, State::kHeld, std::nullopt});
+  if (!IsHeld(name)) leftovers_.push_back({name, State::kHeld, std::nullopt});
 }
 
 void Leftovers::Gone(const std::wstring& name) {
@@ -38,20 +38,11 @@ bool Leftovers::Warned(const std::wstring& name) const {
   return false;
 }
 
-bool Leftovers::Held(const std::wstring& name) const {
+bool Leftovers::IsHeld(const std::wstring& name) const {
   for (const Leftover& leftover : leftovers_) {
     if (leftover.state == State::kHeld && SameName(leftover.name, name)) return true;
   }
   return false;
-}
-
-DWORD Leftovers::CodeOf(const std::wstring& name) const {
-  for (const Leftover& leftover : leftovers_) {
-    if (leftover.warning && leftover.warning->code != ERROR_SUCCESS &&
-        SameName(leftover.name, name))
-      return leftover.warning->code;
-  }
-  return ERROR_SUCCESS;
 }
 
 std::vector<std::wstring> Leftovers::NotWarnedOf(const std::vector<std::wstring>& names) const {
@@ -62,7 +53,7 @@ std::vector<std::wstring> Leftovers::NotWarnedOf(const std::vector<std::wstring>
   return unnamed;
 }
 
-std::vector<std::wstring> Leftovers::held() const {
+std::vector<std::wstring> Leftovers::HeldNames() const {
   std::vector<std::wstring> names;
   for (const Leftover& leftover : leftovers_) {
     if (leftover.state == State::kHeld) names.push_back(leftover.name);
@@ -78,14 +69,14 @@ std::vector<Failure> Leftovers::warnings() const {
   return warnings;
 }
 
-std::optional<Failure> OwnEntries(const ResourceFolder& folder, const PayloadTable& table,
+std::optional<Failure> OwnEntries(const ResourceFolder& folder, const Catalogue& catalogue,
                                   bool with_lock, std::vector<std::wstring>& present) {
   std::vector<std::wstring> listed;
   present.clear();
   if (auto failure = ListEntries(folder, with_lock ? kOwnFilePattern : kWorkingFilePattern, listed))
     return failure;
   for (const std::wstring& name : listed) {
-    if (IsOwnName(name, table, with_lock)) present.push_back(name);
+    if (IsOwnName(name, catalogue, with_lock)) present.push_back(name);
   }
   return std::nullopt;
 }
@@ -93,13 +84,12 @@ std::optional<Failure> OwnEntries(const ResourceFolder& folder, const PayloadTab
 // One that cannot be removed is only a warning; it stops a later run only if that run needs
 // its name, and then only that run, with the reason. Usually there are none, and one look at
 // the folder says so; a folder that cannot be listed has each name tried.
-void RemoveLeftovers(const ResourceFolder& folder, HolderWait& wait, const PayloadTable& table,
+void RemoveLeftovers(const ResourceFolder& folder, Patience& patience, const Catalogue& catalogue,
                      Leftovers& leftovers) {
-  std::vector<std::wstring> present;
-  if (!OwnEntries(folder, table, false, present)) {
-    for (const std::wstring& name : leftovers.NotWarnedOf(present))
-      leftovers.Remove(folder, wait, name);
-    return;
-  }
-  for (const std::wstring& name : WorkingNames(table)) leftovers.Remove(folder, wait, name);
+  std::vector<std::wstring> names;
+  if (auto failure = OwnEntries(folder, catalogue, false, names))
+    names = WorkingNames(catalogue);
+  else
+    names = leftovers.NotWarnedOf(names);
+  for (const std::wstring& name : names) leftovers.Remove(folder, patience, name);
 }

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "host/win32.h"
 #include "installer/catalogue.h"
-#include "installer/holder_wait.h"
+#include "installer/failure.h"
+#include "installer/patience.h"
 #include "installer/resource_folder.h"
 
 // Working files that could not be removed, each named: warnings after a success. Those that
@@ -17,7 +17,7 @@
 class Leftovers {
  public:
   // Removes the folder's entry `name`; one that stays is named with the reason.
-  void Remove(const ResourceFolder& folder, HolderWait& wait, const std::wstring& name);
+  void Remove(const ResourceFolder& folder, Patience& patience, const std::wstring& name);
   void Add(const std::wstring& name, Failure warning, bool held = false);
   // Counts `name` as held, without a warning of its own.
   void Hold(const std::wstring& name);
@@ -28,13 +28,11 @@ class Leftovers {
 
   // Whether a warning already names `name`.
   bool Warned(const std::wstring& name) const;
-  bool Held(const std::wstring& name) const;
-  // The system's code in the warning that names `name`; none where no warning has one.
-  DWORD CodeOf(const std::wstring& name) const;
+  bool IsHeld(const std::wstring& name) const;
   // Those of `names` that no warning names yet.
   std::vector<std::wstring> NotWarnedOf(const std::vector<std::wstring>& names) const;
   // The names held, in the order they were found held.
-  std::vector<std::wstring> held() const;
+  std::vector<std::wstring> HeldNames() const;
   // The warnings, in the order they were given.
   std::vector<Failure> warnings() const;
 
@@ -52,12 +50,13 @@ class Leftovers {
   std::vector<Leftover> leftovers_;
 };
 
-// The run's own names (the working files of `table`'s targets, and the lock file with
+// The run's own names (the working files of `catalogue`'s targets, and the lock file with
 // `with_lock`) that one look at the folder finds there.
-std::optional<Failure> OwnEntries(const ResourceFolder& folder, const PayloadTable& table,
-                                  bool with_lock, std::vector<std::wstring>& present);
+[[nodiscard]] std::optional<Failure> OwnEntries(const ResourceFolder& folder,
+                                                const Catalogue& catalogue, bool with_lock,
+                                                std::vector<std::wstring>& present);
 
-// Removes the working files of `table`'s targets that no run is using any more: of a finished
+// Removes the working files of `catalogue`'s targets that no run is using any more: of a finished
 // run, or of one stopped before it began replacing. Call it holding the lock.
-void RemoveLeftovers(const ResourceFolder& folder, HolderWait& wait, const PayloadTable& table,
+void RemoveLeftovers(const ResourceFolder& folder, Patience& patience, const Catalogue& catalogue,
                      Leftovers& leftovers);

@@ -18,15 +18,15 @@ namespace {
 // One run: finds the host, installs the payloads into its resource folder, says what happened,
 // the next step in `language`. Its replacing goes through `replacing`, where someone may wait
 // for it to end.
-RunOutcome RunOnce(Language language, ReplacingGate* replacing = nullptr) {
+ReportedRun RunOnce(Language language, ReplacingGate* replacing = nullptr) {
   const std::wstring shown = GetOcrResourceDirectory(kOcrResourceSubdir);
   if (shown.empty()) return ReportHostMissing();
   const std::wstring directory = ExtendedLengthPath(shown);
   InstallSettings settings;
   settings.replacing = replacing;
   return ReportRun(
-      InstallPayloads(directory, BuildPayloadTable(), GetModuleHandleW(nullptr), settings),
-      directory, shown, language);
+      InstallPayloads(directory, BuildCatalogue(), GetModuleHandleW(nullptr), settings), directory,
+      shown, language);
 }
 
 // The window a person opened: its prompt in the person's language, its keys, and the runs they
@@ -36,7 +36,7 @@ class Window {
   Window(Language prompt_language, Language language)
       : prompt_language_(prompt_language), language_(language) {}
 
-  void Prompt(const RunOutcome& run) {
+  void Prompt(const ReportedRun& run) {
     ShowPrompt(ClosePrompt(prompt_language_, run.outcome, run.holders));
   }
   std::optional<KEY_EVENT_RECORD> Key(ULONGLONG deadline) { return NextKey(deadline); }
@@ -44,14 +44,14 @@ class Window {
   // R runs the installation again; C has Windows close the programs that hold the file first
   // (none is forced: one that asks to save its work stays open, and the person is told), and
   // reopen them after; those it did not reopen are named, for the person to reopen.
-  RunOutcome RunAgain(Choice choice, const RunOutcome& run,
-                      WindowClosing::RunInProgress& in_progress) {
+  ReportedRun RunAgain(Choice choice, const ReportedRun& run,
+                       WindowClosing::RunInProgress& in_progress) {
     ReplacingGate* replacing = &in_progress.Replacing();
     if (choice != Choice::kCloseForMe) return RunOnce(language_, replacing);
     HolderSession& session = in_progress.SessionOn(run.held_file);
     const Closing closing = session.Close();
     if (!closing.stayed.named.empty()) PrintLine(STD_ERROR_HANDLE, DidNotClose(language_, closing));
-    RunOutcome outcome = RunOnce(language_, replacing);
+    ReportedRun outcome = RunOnce(language_, replacing);
     const std::vector<Holder> not_reopened = session.Reopen();
     if (!not_reopened.empty()) PrintLine(STD_ERROR_HANDLE, NotReopened(language_, not_reopened));
     return outcome;
@@ -75,7 +75,7 @@ int wmain(int argc, wchar_t**, wchar_t**) {
   const Language prompt_language = LanguageFor(STD_OUTPUT_HANDLE);
   const Language language = LanguageFor(STD_ERROR_HANDLE);
   const bool person = StartedByAPerson(argc > 1);
-  const RunOutcome run = RunOnce(language);
+  const ReportedRun run = RunOnce(language);
   if (!person) return ExitCodeOf(run.outcome);
   WindowClosing closing;
   closing.Listen();

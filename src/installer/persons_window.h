@@ -139,7 +139,7 @@ class WindowClosing {
 // (window.RunAgain(choice, run, in_progress): R, or C where Windows can close every holder).
 // Returns the exit status of the last run.
 template <typename Window>
-int KeepTheWindow(RunOutcome run, Window& window, WindowClosing& closing) {
+int KeepTheWindow(ReportedRun run, Window& window, WindowClosing& closing) {
   for (;;) {
     closing.Between(ExitCodeOf(run.outcome));
     window.Prompt(run);

@@ -35,17 +35,17 @@ std::wstring DriveOf(const std::wstring& directory) {
 
 }  // namespace
 
-RunOutcome ReportHostMissing() {
+ReportedRun ReportHostMissing() {
   PrintLine(STD_OUTPUT_HANDLE, kNotInstalledMessage);
   return {Outcome::kHostMissing, {}, {}};
 }
 
-RunOutcome ReportRun(InstallReport report, const std::wstring& directory, const std::wstring& shown,
-                     Language language) {
+ReportedRun ReportRun(InstallReport report, const std::wstring& directory,
+                      const std::wstring& shown, Language language) {
   const auto print = [&](const std::wstring& message) {
     PrintLine(STD_ERROR_HANDLE, AsShown(message, directory, shown));
   };
-  RunOutcome outcome{report.outcome, DisplayPath(report.held_file), {}};
+  ReportedRun outcome{report.outcome, DisplayPath(report.held_file), {}};
   // Who holds the file in use, where Windows can tell: named in the line that says it is in
   // use, the first.
   if (FoundInUse(report.outcome) && !outcome.held_file.empty()) {

@@ -4,14 +4,15 @@ std::optional<Failure> OpenResourceFolder(const std::wstring& path, ResourceFold
   folder.path = path;
   folder.handle.reset(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!folder.handle) return Failure{L"could not find the resource folder " + path, GetLastError()};
+  if (!folder.handle)
+    return SystemFailure(L"could not find the resource folder " + path, GetLastError());
   // Not GetFileInformationByHandle: it also asks for the volume, which costs Wine over a
   // millisecond.
   FILE_ATTRIBUTE_TAG_INFO tag{};
   if (!GetFileInformationByHandleEx(folder.handle.get(), FileAttributeTagInfo, &tag, sizeof tag))
-    return Failure{L"could not read the resource folder " + path, GetLastError()};
+    return SystemFailure(L"could not read the resource folder " + path, GetLastError());
   if ((tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-    return Failure{L"could not find the resource folder " + path, 0};
+    return Finding(L"could not find the resource folder " + path);
   folder.final_path = FinalPath(folder.handle.get());
   if (!folder.final_path.empty() && folder.final_path.back() != L'\\') folder.final_path += L'\\';
   return std::nullopt;
@@ -59,6 +60,6 @@ std::optional<Failure> ListEntries(const ResourceFolder& folder, const wchar_t* 
   }
   // No match at all, or the end of the matches: the whole folder was looked at.
   if (error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES)
-    return Failure{L"could not list " + folder.path, error};
+    return SystemFailure(L"could not list " + folder.path, error);
   return std::nullopt;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/win32.h"
+#include "installer/failure.h"
 
 // Others may read, write and delete what the run opens only to look at: a holder is never
 // kept out by the installer's own look.
@@ -22,15 +23,17 @@ struct ResourceFolder {
 
 // Opens `path` (ending in a backslash) as the resource folder. Fails when it is missing or is
 // not a folder; nothing is created.
-std::optional<Failure> OpenResourceFolder(const std::wstring& path, ResourceFolder& folder);
+[[nodiscard]] std::optional<Failure> OpenResourceFolder(const std::wstring& path,
+                                                        ResourceFolder& folder);
 
 // Where the open `handle` leads, as the system resolves it; empty when it cannot say.
 std::wstring FinalPath(HANDLE handle);
 
-// Whether two names in the folder are the same name to the system (case is ignored).
+// Whether two names in the folder, or two paths, are the same to the system (case is ignored).
 bool SameName(const std::wstring& a, const std::wstring& b);
 
 // The names of the folder's entries that match the wildcard `pattern`; a failure when the folder
 // cannot be listed.
-std::optional<Failure> ListEntries(const ResourceFolder& folder, const wchar_t* pattern,
-                                   std::vector<std::wstring>& names);
+[[nodiscard]] std::optional<Failure> ListEntries(const ResourceFolder& folder,
+                                                 const wchar_t* pattern,
+                                                 std::vector<std::wstring>& names);

@@ -1,8 +1,11 @@
 #include "installer/restart_schedule.h"
 
 #include <tuple>
+#include <utility>
 
 #include "installer/long_paths.h"
+#include "installer/resource_folder.h"
+#include "installer/working_names.h"
 
 namespace {
 
@@ -22,28 +25,27 @@ bool operator==(const BootRename& a, const BootRename& b) {
   return std::tie(a.from, a.to) == std::tie(b.from, b.to);
 }
 
-// Whether two paths in the list are the same to the system (case is ignored).
-bool SameText(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
-                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
 // The value holds strings each ended by a NUL, a source and what it becomes in turn, the last
 // followed by one more NUL. The empty strings make it no REG_MULTI_SZ as the registry functions
-// read one, so it is split here.
-LONG Parse(const std::wstring& data, RenameList& list) {
+// read one, so it is split here. False where a source has nothing after it: not a list this
+// program can safely rewrite.
+bool Parse(const std::wstring& data, RenameList& list) {
   list.clear();
   for (size_t at = 0; at < data.size() && data[at] != L'\0';) {
     const size_t from_end = data.find(L'\0', at);
     const size_t to_end =
         from_end == std::wstring::npos ? from_end : data.find(L'\0', from_end + 1);
-    // A source with nothing after it is not a list this program can safely rewrite.
-    if (to_end == std::wstring::npos) return ERROR_INVALID_DATA;
+    if (to_end == std::wstring::npos) return false;
     list.push_back(
         {data.substr(at, from_end - at), data.substr(from_end + 1, to_end - from_end - 1)});
     at = to_end + 1;
   }
-  return ERROR_SUCCESS;
+  return true;
+}
+
+// `attempt` failed for a list that cannot be split: the installer's own finding.
+Failure Unreadable(const wchar_t* attempt) {
+  return Finding(attempt + std::wstring(L": a file in the list has nothing after it"));
 }
 
 // The list as the value holds it, but for the NUL after the last string.
@@ -59,7 +61,7 @@ std::wstring Joined(const RenameList& list) {
 std::optional<Failure> NtFolder(const std::wstring& folder, std::wstring& nt_folder) {
   const size_t skip = folder.compare(0, 4, kExtendedPrefix) == 0 ? 4 : 0;
   if (folder.size() < skip + 3 || folder[skip + 1] != L':' || folder[skip + 2] != L'\\')
-    return Failure{DisplayPath(folder) + L" is not on a local drive", 0};
+    return Finding(DisplayPath(folder) + L" is not on a local drive");
   nt_folder = kNtPrefix + folder.substr(skip);
   return std::nullopt;
 }
@@ -73,9 +75,11 @@ RenameList EntriesOf(const std::wstring& nt_folder, const BootRenames& renames) 
   return entries;
 }
 
-// Opens the value's key to read and reads the list; none where the value is not there.
-LONG ReadList(const RegistryValue& value, UniqueHkey& key, RenameList& list) {
+// Opens the value's key to read and reads the list; none where the value is not there. Returns
+// the system's status; `split` is false where the list cannot be split.
+LONG ReadList(const RegistryValue& value, UniqueHkey& key, RenameList& list, bool& split) {
   list.clear();
+  split = true;
   LONG status =
       RegOpenKeyExW(value.root, value.key, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put());
   if (status != ERROR_SUCCESS) return status;
@@ -90,7 +94,8 @@ LONG ReadList(const RegistryValue& value, UniqueHkey& key, RenameList& list) {
   if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
   if (status != ERROR_SUCCESS) return status;
   data.resize(bytes / sizeof(wchar_t));
-  return Parse(data, list);
+  split = Parse(data, list);
+  return ERROR_SUCCESS;
 }
 
 LONG WriteList(HKEY key, const wchar_t* name, const RenameList& list) {
@@ -112,7 +117,7 @@ LONG WriteList(HKEY key, const wchar_t* name, const RenameList& list) {
 bool SourceIsOneOf(const BootRename& entry, const std::wstring& nt_folder,
                    const std::vector<std::wstring>& names) {
   for (const std::wstring& name : names) {
-    if (SameText(entry.from, nt_folder + name)) return true;
+    if (SameName(entry.from, nt_folder + name)) return true;
   }
   return false;
 }
@@ -124,21 +129,28 @@ RegistryValue PendingRenames() {
           L"PendingFileRenameOperations"};
 }
 
+BootRenames BootRenamesOf(const std::wstring& folder, std::vector<std::wstring> names,
+                          std::vector<std::wstring> removals) {
+  return {folder, std::move(names), kStagedSuffix, std::move(removals)};
+}
+
 std::optional<Failure> ScheduleRenames(const RegistryValue& value, const BootRenames& renames,
                                        const std::vector<std::wstring>& own) {
   std::wstring nt_folder;
   // A folder that cannot be reached at boot can have nothing scheduled, and nothing to take out.
   if (auto failure = NtFolder(renames.folder, nt_folder)) {
     if (renames.names.empty() && renames.removals.empty()) return std::nullopt;
-    failure->kind = FailureKind::kRefused;
+    failure->outcome = Outcome::kRefused;
     return failure;
   }
   const RenameList ours = EntriesOf(nt_folder, renames);
   UniqueHkey key;
   RenameList list;
-  LONG status = ReadList(value, key, list);
+  bool split = true;
+  LONG status = ReadList(value, key, list, split);
   // Without the key there is nothing to take out, and nowhere to schedule.
   if (status == ERROR_FILE_NOT_FOUND && ours.empty()) return std::nullopt;
+  if (!split) return Unreadable(ours.empty() ? kListFailure : kScheduleFailure);
   RenameList kept;
   for (const BootRename& entry : list) {
     if (!SourceIsOneOf(entry, nt_folder, own)) kept.push_back(entry);
@@ -150,11 +162,11 @@ std::optional<Failure> ScheduleRenames(const RegistryValue& value, const BootRen
     if (status == ERROR_SUCCESS) status = WriteList(key.get(), value.name, kept);
   }
   if (status == ERROR_SUCCESS) return std::nullopt;
-  if (ours.empty()) return Failure{kListFailure, static_cast<DWORD>(status)};
+  if (ours.empty()) return SystemFailure(kListFailure, static_cast<DWORD>(status));
   // No Session Manager key: this system keeps no list that a run may schedule in.
   if (status == ERROR_FILE_NOT_FOUND)
-    return Failure{kScheduleFailure, static_cast<DWORD>(status), FailureKind::kRefused};
-  return Failure{kScheduleFailure, static_cast<DWORD>(status)};
+    return Failure{kScheduleFailure, static_cast<DWORD>(status), Outcome::kRefused};
+  return SystemFailure(kScheduleFailure, static_cast<DWORD>(status));
 }
 
 std::optional<Failure> TakeBack(const RegistryValue& value, const std::wstring& folder,
@@ -170,12 +182,14 @@ std::optional<Failure> CountScheduled(const RegistryValue& value, const BootRena
   const RenameList ours = EntriesOf(nt_folder, renames);
   UniqueHkey key;
   RenameList list;
-  const LONG status = ReadList(value, key, list);
+  bool split = true;
+  const LONG status = ReadList(value, key, list, split);
   if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
-    return Failure{kListFailure, static_cast<DWORD>(status)};
+    return SystemFailure(kListFailure, static_cast<DWORD>(status));
+  if (!split) return Unreadable(kListFailure);
   for (const BootRename& entry : list) {
     for (const BootRename& mine : ours) {
-      if (SameText(entry.from, mine.from) && SameText(entry.to, mine.to)) {
+      if (SameName(entry.from, mine.from) && SameName(entry.to, mine.to)) {
         ++count;
         break;
       }

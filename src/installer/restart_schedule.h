@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/win32.h"
+#include "installer/failure.h"
 
 // HKLM\SYSTEM\CurrentControlSet\Control\Session Manager, value PendingFileRenameOperations.
 RegistryValue PendingRenames();
@@ -26,6 +27,11 @@ struct BootRenames {
   std::vector<std::wstring> removals = {};
 };
 
+// The renames that put the staged files of `names` in place in `folder` (its final path) at the
+// next restart, after the working files of `removals` are deleted.
+BootRenames BootRenamesOf(const std::wstring& folder, std::vector<std::wstring> names,
+                          std::vector<std::wstring> removals = {});
+
 // Rewrites the list in one write, flushed, so that a run stopped at any point leaves the old list
 // or the new one. Every entry whose source is one of `own` (names in `renames.folder`: the
 // working names only runs of this program use, every name of `renames` among them) goes,
@@ -33,15 +39,17 @@ struct BootRenames {
 // as it was. A list that this does not change is only read: a user who may not change it (it
 // belongs to administrators) is refused only where it has to change, and then nothing changes.
 // Where the system refuses the change to this run (the list belongs to administrators, there is
-// none to schedule in, the folder cannot be reached at boot), the failure is of kind kRefused.
-std::optional<Failure> ScheduleRenames(const RegistryValue& value, const BootRenames& renames,
-                                       const std::vector<std::wstring>& own);
+// none to schedule in, the folder cannot be reached at boot), the failure is kRefused.
+[[nodiscard]] std::optional<Failure> ScheduleRenames(const RegistryValue& value,
+                                                     const BootRenames& renames,
+                                                     const std::vector<std::wstring>& own);
 
 // Takes every entry whose source is one of `own` (names in `folder`) out of the list, as
 // ScheduleRenames does with nothing to add.
-std::optional<Failure> TakeBack(const RegistryValue& value, const std::wstring& folder,
-                                const std::vector<std::wstring>& own);
+[[nodiscard]] std::optional<Failure> TakeBack(const RegistryValue& value,
+                                              const std::wstring& folder,
+                                              const std::vector<std::wstring>& own);
 
 // How many of `renames` are scheduled: all of them until the restart, none after it.
-std::optional<Failure> CountScheduled(const RegistryValue& value, const BootRenames& renames,
-                                      size_t& count);
+[[nodiscard]] std::optional<Failure> CountScheduled(const RegistryValue& value,
+                                                    const BootRenames& renames, size_t& count);

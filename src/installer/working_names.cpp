@@ -8,17 +8,17 @@ constexpr const wchar_t* kSuffixes[] = {kStagedSuffix, kBackupSuffix, kAbsentSuf
 
 }  // namespace
 
-std::vector<std::wstring> WorkingNames(const PayloadTable& table) {
+std::vector<std::wstring> WorkingNames(const Catalogue& catalogue) {
   std::vector<std::wstring> names;
-  for (const PayloadEntry& entry : table) {
+  for (const PayloadEntry& entry : catalogue) {
     for (const wchar_t* suffix : kSuffixes) names.push_back(entry.file_name + suffix);
   }
   return names;
 }
 
-bool IsOwnName(const std::wstring& name, const PayloadTable& table, bool with_lock) {
+bool IsOwnName(const std::wstring& name, const Catalogue& catalogue, bool with_lock) {
   if (with_lock && SameName(name, kLockFileName)) return true;
-  for (const std::wstring& working : WorkingNames(table)) {
+  for (const std::wstring& working : WorkingNames(catalogue)) {
     if (SameName(name, working)) return true;
   }
   return false;

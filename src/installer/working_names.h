@@ -23,10 +23,10 @@ inline constexpr wchar_t kOwnFilePattern[] = L"*" ORVEX_WORKING_MARK L"*";
 
 #undef ORVEX_WORKING_MARK
 
-// The names of every working file of `table`'s targets: those whose entries in the list of
+// The names of every working file of `catalogue`'s targets: those whose entries in the list of
 // renames for the next restart only runs of this program make, and so only they rewrite.
-std::vector<std::wstring> WorkingNames(const PayloadTable& table);
+std::vector<std::wstring> WorkingNames(const Catalogue& catalogue);
 
-// Whether `name` is a working file of one of `table`'s targets, or with `with_lock` the lock
+// Whether `name` is a working file of one of `catalogue`'s targets, or with `with_lock` the lock
 // file.
-bool IsOwnName(const std::wstring& name, const PayloadTable& table, bool with_lock);
+bool IsOwnName(const std::wstring& name, const Catalogue& catalogue, bool with_lock);

@@ -43,6 +43,6 @@ std::optional<Failure> FileHasDigest(HANDLE file, const std::wstring& path, std:
     same = error == ERROR_SUCCESS && XXH3_64bits_digest(&state) == digest;
   }
   // Said in one place: this file is compiled for speed, not size.
-  if (error != ERROR_SUCCESS) return Failure{L"could not read " + path, error};
+  if (error != ERROR_SUCCESS) return SystemFailure(L"could not read " + path, error);
   return std::nullopt;
 }
