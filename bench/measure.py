@@ -28,10 +28,10 @@ TARGETS = [
     ("fresh", "floor + physical", 1.0),
     ("update", "floor + physical", 1.0),
 ]
-# What the 32-bit release may add to its payloads: at most 80 KiB, about 0.86 of what NSIS adds
-# to the same files. The NSIS peer's own overhead is printed beside it, with the ratio, so a
+# What the 32-bit release may add to its payloads: at most 92 KiB (94,208 bytes), below the
+# 95,236 bytes NSIS adds to the same files. The NSIS peer's own overhead is printed beside it, with the ratio, so a
 # run shows how far the release stands from what a vendor would otherwise ship.
-OVERHEAD_TARGET_KIB = 80
+OVERHEAD_TARGET_KIB = 92
 
 
 def run(command, what):
