@@ -85,6 +85,13 @@ struct LocalTextTraits {
 };
 using UniqueLocalText = UniqueHandleOf<LocalTextTraits>;
 
+// The function `name` of the loaded `module`, as the type it is declared with; null where the
+// module lacks it.
+template <typename Function>
+Function ProcedureOf(HMODULE module, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
 // Where a registry value lives: root key, sub-key path and value name.
 struct RegistryValue {
   HKEY root;

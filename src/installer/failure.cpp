@@ -9,8 +9,8 @@ namespace {
 // ntdll keeps the status behind the last error; it is looked up once, at start-up, so that the
 // look-up itself cannot overwrite a status about to be read.
 using LastStatusFunction = LONG(WINAPI*)();
-const LastStatusFunction kLastStatus = reinterpret_cast<LastStatusFunction>(
-    reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetLastNtStatus")));
+const LastStatusFunction kLastStatus =
+    ProcedureOf<LastStatusFunction>(GetModuleHandleW(L"ntdll.dll"), "RtlGetLastNtStatus");
 
 }  // namespace
 

@@ -31,11 +31,6 @@ using GetList = DWORD(WINAPI*)(DWORD, UINT*, UINT*, RM_PROCESS_INFO*, DWORD*);
 using Act = DWORD(WINAPI*)(DWORD, ULONG, RM_WRITE_STATUS_CALLBACK);
 using SessionCall = DWORD(WINAPI*)(DWORD);
 
-template <typename Function>
-Function Find(HMODULE module, const char* name) {
-  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 DWORD SessionOf(DWORD process_id) {
   DWORD session = 0;
   return ProcessIdToSessionId(process_id, &session) ? session : 0;
@@ -134,7 +129,7 @@ HolderList HoldersIn(const std::vector<RM_PROCESS_INFO>& found, DWORD reasons) {
 
 void RestartManagerSessionTraits::Close(DWORD session) {
   // The Restart Manager that started the session is loaded as long as it lasts.
-  if (const auto end = Find<SessionCall>(GetModuleHandleW(kRestartManager), "RmEndSession"))
+  if (const auto end = ProcedureOf<SessionCall>(GetModuleHandleW(kRestartManager), "RmEndSession"))
     end(session);
 }
 
@@ -186,8 +181,9 @@ HolderSession::HolderSession(const std::wstring& path) {
   // Never from the program's own folder, where anyone could have put a DLL of that name.
   module_.reset(LoadLibraryExW(kRestartManager, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
   if (!module_) return;
-  const auto start = Find<StartSession>(module_.get(), "RmStartSession");
-  const auto register_resources = Find<RegisterResources>(module_.get(), "RmRegisterResources");
+  const auto start = ProcedureOf<StartSession>(module_.get(), "RmStartSession");
+  const auto register_resources =
+      ProcedureOf<RegisterResources>(module_.get(), "RmRegisterResources");
   WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
   LPCWSTR files[] = {path.c_str()};
   DWORD session = 0;
@@ -201,7 +197,7 @@ HolderSession::HolderSession(const std::wstring& path) {
 // none where it cannot say.
 std::optional<std::vector<RM_PROCESS_INFO>> HolderSession::List(DWORD& reasons) {
   reasons = 0;
-  const auto get_list = registered_ ? Find<GetList>(module_.get(), "RmGetList") : nullptr;
+  const auto get_list = registered_ ? ProcedureOf<GetList>(module_.get(), "RmGetList") : nullptr;
   std::vector<RM_PROCESS_INFO> found(kRoomAtFirst);
   for (int read = 0; get_list && read < kMostListReads; ++read) {
     UINT needed = 0;
@@ -236,7 +232,7 @@ Closing HolderSession::Close() {
 
 Closing HolderSession::CloseHolders() {
   Closing closing;
-  const auto shut_down = Find<Act>(module_.get(), "RmShutdown");
+  const auto shut_down = ProcedureOf<Act>(module_.get(), "RmShutdown");
   if (!shut_down) return closing;
   // Those known before, for where Windows cannot say afterwards whom it closed.
   const std::vector<Holder> before = Holders().named;
@@ -271,7 +267,7 @@ void HolderSession::CancelClose() {
   AcquireSRWLockExclusive(&cancel_lock_);
   cancelled_ = true;
   const auto cancel =
-      registered_ ? Find<SessionCall>(module_.get(), "RmCancelCurrentTask") : nullptr;
+      registered_ ? ProcedureOf<SessionCall>(module_.get(), "RmCancelCurrentTask") : nullptr;
   if (shutting_down_ && cancel) cancel(session_.get());
   ReleaseSRWLockExclusive(&cancel_lock_);
 }
@@ -292,7 +288,7 @@ std::vector<Holder> HolderSession::ReopenClosed() {
   // Even where the shutdown failed, was cancelled or seemed to close nobody, as Windows asks of
   // installers: it may have closed programs all the same.
   if (!shutdown_asked_) return not_reopened;
-  const auto restart = Find<Act>(module_.get(), "RmRestart");
+  const auto restart = ProcedureOf<Act>(module_.get(), "RmRestart");
   const DWORD result = restart ? restart(session_.get(), 0, nullptr) : ERROR_PROC_NOT_FOUND;
   DWORD reasons = 0;
   const std::optional<std::vector<RM_PROCESS_INFO>> after = List(reasons);

@@ -72,10 +72,8 @@ void AskUser32(HWND window, StartCues& cues) {
   const UniqueModule user32(LoadLibraryExW(L"user32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
   if (!user32) return;
   using Ask = BOOL(WINAPI*)(HWND);
-  const auto is_window =
-      reinterpret_cast<Ask>(reinterpret_cast<void*>(GetProcAddress(user32.get(), "IsWindow")));
-  const auto visible = reinterpret_cast<Ask>(
-      reinterpret_cast<void*>(GetProcAddress(user32.get(), "IsWindowVisible")));
+  const auto is_window = ProcedureOf<Ask>(user32.get(), "IsWindow");
+  const auto visible = ProcedureOf<Ask>(user32.get(), "IsWindowVisible");
   if (is_window != nullptr) cues.is_window = is_window(window) != FALSE;
   if (visible != nullptr) cues.visible = visible(window) != FALSE;
 }
